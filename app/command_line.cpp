@@ -1,0 +1,150 @@
+#include "app/command_line.hpp"
+
+#include <array>
+#include <charconv>
+#include <limits>
+
+#include "app/messages.hpp"
+#include "app/print_message.hpp"
+#include "app/usage.hpp"
+#include "eeprom/erase_init.hpp"
+#include "eeprom/settings_file.hpp"
+#include "eeprom/ym2610_profile.hpp"
+
+namespace ft232h {
+namespace {
+
+constexpr std::array<CommandRow, 6> kCommandTable{{
+    {"-r", kDumpFilePrefix,
+     [](const CommandContext& c) { return ReadEepromToFile(c.d2xx, c.deviceIndex, c.settingsPath); },
+     messages::kReadDone, messages::kReadFailed, false},
+    {"-w", kWriteFilePrefix,
+     [](const CommandContext& c) {
+         return WriteEepromFromFile(c.d2xx, c.console, c.deviceIndex, c.settingsPath);
+     },
+     messages::kWriteDone, messages::kWriteFailed, true},
+    {"-chk", {}, [](const CommandContext& c) { return CheckYm2610Profile(c.d2xx, c.deviceIndex); },
+     messages::kCheckPassed, messages::kCheckFailed, false},
+    {"-set", {}, [](const CommandContext& c) { return SetYm2610Profile(c.d2xx, c.deviceIndex); },
+     messages::kSetDone, messages::kSetFailed, true},
+    {"-erase", {}, [](const CommandContext& c) { return EraseEeprom(c.d2xx, c.deviceIndex); },
+     messages::kEraseDone, messages::kEraseFailed, true},
+    {"-init", {}, [](const CommandContext& c) { return InitEeprom(c.d2xx, c.deviceIndex); },
+     messages::kInitDone, messages::kInitFailed, true},
+}};
+
+char FoldAsciiCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+std::span<const CommandRow> CommandTable() {
+    return kCommandTable;
+}
+
+const CommandRow* MatchOption(std::string_view argument) {
+    for (const CommandRow& row : kCommandTable) {
+        // The option word's terminator takes part in the comparison, so an
+        // argument longer than the word never matches it. Bytes outside ASCII
+        // (a Shift_JIS character, say) never equal an option word's letters.
+        if (argument.size() > row.optionWord.size()) {
+            continue;
+        }
+        bool same = true;
+        for (std::size_t i = 0; i < argument.size() && same; ++i) {
+            same = FoldAsciiCase(argument[i]) == FoldAsciiCase(row.optionWord[i]);
+        }
+        if (same) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<std::int32_t> ParseDeviceNumber(std::string_view argument) {
+    std::size_t i = 0;
+    while (i < argument.size() && IsBlank(argument[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < argument.size() && (argument[i] == '+' || argument[i] == '-')) {
+        negative = argument[i] == '-';
+        ++i;
+    }
+    const std::string_view digits = argument.substr(i);
+    if (digits.empty() || digits.front() < '0' || digits.front() > '9') {
+        return std::nullopt;
+    }
+    // Parse the magnitude wider than the result so that -2147483648 fits.
+    std::int64_t magnitude = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+    if (error != std::errc{} || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+const DeviceEntry* FindDevice(const DeviceTable& table, std::int32_t deviceIndex) {
+    for (const DeviceEntry& entry : table) {
+        if (entry.deviceIndex == deviceIndex) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+std::string SettingsFilePath(std::string_view directory, std::string_view prefix, std::int32_t deviceIndex) {
+    std::string path;
+    path.reserve(directory.size() + prefix.size() + 16);
+    path.append(directory).append(prefix).append(std::to_string(deviceIndex)).append(".ini");
+    return path;
+}
+
+void ShowReplugNotice(Console& console, std::int32_t deviceIndex) {
+    console.BeginNotice();
+    PrintMessage(console, messages::kReplugNotice, {deviceIndex});
+    console.EndNotice();
+}
+
+void RunCommandLine(Console& console, const D2xxBinding& d2xx, const DeviceTable& table,
+                    const std::optional<std::string>& moduleDirectory, std::string_view option,
+                    std::string_view number) {
+    const CommandRow* row = MatchOption(option);
+    if (row == nullptr) {
+        PrintUsage(console);
+        PrintMessage(console, messages::kEmptyLine);
+        PrintMessage(console, messages::kWrongOption);
+        return;
+    }
+    const std::optional<std::int32_t> deviceNumber = ParseDeviceNumber(number);
+    const DeviceEntry* device = deviceNumber ? FindDevice(table, *deviceNumber) : nullptr;
+    if (device == nullptr) {
+        PrintMessage(console, messages::kNoSuchDevice, {number});
+        return;
+    }
+    std::string settingsPath;
+    bool result = false;
+    if (row->settingsFilePrefix.empty()) {
+        result = row->operation({d2xx, console, device->deviceIndex, settingsPath});
+    } else if (moduleDirectory) {
+        settingsPath = SettingsFilePath(*moduleDirectory, row->settingsFilePrefix, device->deviceIndex);
+        result = row->operation({d2xx, console, device->deviceIndex, settingsPath});
+    }
+    // Without the executable's directory there is no settings file to use,
+    // and a file elsewhere (the working directory) is never a substitute.
+    PrintMessage(console, result ? row->trueLine : row->falseLine, {device->deviceIndex, settingsPath});
+    if (result && row->replugNoticeAfterSuccess) {
+        ShowReplugNotice(console, device->deviceIndex);
+    }
+}
+
+}  // namespace ft232h

@@ -1,0 +1,33 @@
+// Standard output as the tool uses it. One implementation per platform.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+namespace ft232h {
+
+// Every byte the tool shows goes to standard output through this. When
+// standard output is a file or a pipe, bytes are written exactly as given
+// (Shift_JIS text, CR LF). When it is a terminal that does not use Shift_JIS,
+// the tool's own text is converted so that it reads correctly there.
+class Console {
+public:
+    Console() = default;
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+    virtual ~Console() = default;
+
+    // The tool's own message text, in Shift_JIS.
+    virtual void WriteText(std::string_view shiftJisText) = 0;
+    // Bytes that come from outside (typed arguments, paths, serial numbers):
+    // already in the user's own character set, so never converted.
+    virtual void WriteArgument(std::string_view bytes) = 0;
+    // Bright red from here until EndNotice, where the console can show it;
+    // EndNotice puts back what was there before.
+    virtual void BeginNotice() = 0;
+    virtual void EndNotice() = 0;
+};
+
+std::unique_ptr<Console> OpenStandardOutput();
+
+}  // namespace ft232h

@@ -1,0 +1,75 @@
+#include "app/print_message.hpp"
+
+#include <array>
+#include <charconv>
+#include <cstddef>
+#include <string>
+
+namespace ft232h {
+namespace {
+
+// Takes the next argument of one kind, skipping those of the other kind.
+template <typename Kind>
+const Kind* NextOfKind(std::initializer_list<MessageArgument> arguments, std::size_t& position) {
+    while (position < arguments.size()) {
+        const MessageArgument& argument = *(arguments.begin() + position);
+        ++position;
+        if (const auto* value = std::get_if<Kind>(&argument)) {
+            return value;
+        }
+    }
+    return nullptr;
+}
+
+void WriteNumber(Console& console, std::int32_t value, std::size_t width) {
+    std::array<char, 16> digits{};
+    const auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    const auto length = static_cast<std::size_t>(end - digits.data());
+    if (width > length) {
+        console.WriteArgument(std::string(width - length, ' '));
+    }
+    console.WriteArgument(std::string_view(digits.data(), length));
+}
+
+}  // namespace
+
+void PrintMessage(Console& console, std::string_view format, std::initializer_list<MessageArgument> arguments) {
+    std::size_t nextNumber = 0;
+    std::size_t nextText = 0;
+    std::size_t literalStart = 0;
+    std::size_t i = 0;
+    // Shift_JIS trail bytes never take the value of '%', so a byte scan is safe.
+    while (i < format.size()) {
+        if (format[i] != '%') {
+            ++i;
+            continue;
+        }
+        console.WriteText(format.substr(literalStart, i - literalStart));
+        std::size_t j = i + 1;
+        std::size_t width = 0;
+        while (j < format.size() && format[j] >= '0' && format[j] <= '9') {
+            width = width * 10 + static_cast<std::size_t>(format[j] - '0');
+            ++j;
+        }
+        if (j < format.size() && format[j] == 'h') {
+            ++j;
+        }
+        const char conversion = j < format.size() ? format[j] : '\0';
+        if (conversion == 'd') {
+            if (const auto* number = NextOfKind<std::int32_t>(arguments, nextNumber)) {
+                WriteNumber(console, *number, width);
+            }
+        } else if (conversion == 's') {
+            if (const auto* text = NextOfKind<std::string_view>(arguments, nextText)) {
+                console.WriteArgument(*text);
+            }
+        } else if (conversion == '%') {
+            console.WriteText("%");
+        }
+        i = conversion == '\0' ? j : j + 1;
+        literalStart = i;
+    }
+    console.WriteText(format.substr(literalStart));
+}
+
+}  // namespace ft232h

@@ -1,0 +1,43 @@
+# Compiler settings shared by every target of the project, as one interface
+# target so that nothing touches the global flags.
+add_library(ft232h_options INTERFACE)
+target_compile_features(ft232h_options INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_include_directories(ft232h_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(MSVC)
+    target_compile_options(ft232h_options INTERFACE /W4 /permissive-
+        /source-charset:utf-8 /execution-charset:.932)
+    if(FT232H_WERROR)
+        target_compile_options(ft232h_options INTERFACE /WX)
+    endif()
+else()
+    target_compile_options(ft232h_options INTERFACE
+        -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
+        -Wnon-virtual-dtor -Wold-style-cast -Wcast-qual -Wformat=2
+        -Wimplicit-fallthrough -Wmissing-declarations)
+    if(FT232H_WERROR)
+        target_compile_options(ft232h_options INTERFACE -Werror)
+    endif()
+endif()
+
+# The messages are written in UTF-8 in the sources and must reach the user as
+# Shift_JIS (code page 932). GCC converts string literals itself. Clang can
+# only produce UTF-8; it is used for analysis and fuzzing builds, where the
+# message bytes do not matter, and never for a build that is shipped or
+# compared byte for byte.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(ft232h_options INTERFACE -finput-charset=UTF-8 -fexec-charset=CP932)
+    set(FT232H_SHIFT_JIS_MESSAGES ON)
+elseif(MSVC)
+    set(FT232H_SHIFT_JIS_MESSAGES ON)
+else()
+    message(STATUS "ft232h_eeprom: ${CMAKE_CXX_COMPILER_ID} cannot produce Shift_JIS; messages stay UTF-8 in this build")
+    set(FT232H_SHIFT_JIS_MESSAGES OFF)
+endif()
+
+if(FT232H_SANITIZE)
+    target_compile_options(ft232h_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all
+        -fno-omit-frame-pointer)
+    target_link_options(ft232h_options INTERFACE -fsanitize=address,undefined)
+endif()

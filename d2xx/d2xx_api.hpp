@@ -1,0 +1,61 @@
+// The D2XX library's calling convention, status values and list node, declared
+// here rather than taken from the vendor header so the tool builds without it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Every D2XX entry point is __stdcall on Windows. On 64-bit Windows that is a
+// no-op, but a 32-bit build that leaves it out corrupts the stack on each call.
+#if defined(_WIN32)
+#define FT232H_D2XX_CALL __stdcall
+#else
+#define FT232H_D2XX_CALL
+#endif
+
+namespace ft232h {
+
+// 0 is success; the tool never tells non-zero values apart.
+using FtStatus = std::uint32_t;
+using FtHandle = void*;
+
+inline constexpr FtStatus kFtOk = 0;
+inline constexpr FtStatus kFtDeviceNotFound = 2;
+inline constexpr FtStatus kFtInvalidParameter = 6;
+inline constexpr FtStatus kFtEepromReadFailed = 11;
+inline constexpr FtStatus kFtEepromNotProgrammed = 15;
+inline constexpr FtStatus kFtOtherError = 18;
+
+inline constexpr std::uint32_t kDeviceTypeFt232h = 8;
+
+// One entry of FT_GetDeviceInfoList's array, in the library's own layout: the
+// trailing handle makes it 100 bytes on 32-bit builds and 104 on 64-bit ones,
+// so the array must be sized by this type, never by a fixed 100.
+struct DeviceInfoNode {
+    std::uint32_t Flags;
+    std::uint32_t Type;
+    std::uint32_t ID;
+    std::uint32_t LocId;
+    char SerialNumber[16];
+    char Description[64];
+    void* ftHandle;
+};
+static_assert(offsetof(DeviceInfoNode, Type) == 4);
+static_assert(offsetof(DeviceInfoNode, SerialNumber) == 16);
+static_assert(offsetof(DeviceInfoNode, ftHandle) == 96);
+static_assert(sizeof(DeviceInfoNode) == (sizeof(void*) == 4 ? 100 : 104));
+
+// The seven entry points the tool uses, in the library's own signatures.
+// FT_EEPROM_Read and FT_EEPROM_Program take the record as void* with its size.
+using FT_CreateDeviceInfoList_t = FtStatus(FT232H_D2XX_CALL*)(std::uint32_t* count);
+using FT_GetDeviceInfoList_t = FtStatus(FT232H_D2XX_CALL*)(DeviceInfoNode* nodes, std::uint32_t* count);
+using FT_Open_t = FtStatus(FT232H_D2XX_CALL*)(int deviceIndex, FtHandle* handle);
+using FT_Close_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle);
+using FT_EEPROM_Read_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle, void* eepromData,
+                                                     std::uint32_t eepromDataSize, char* manufacturer,
+                                                     char* manufacturerId, char* description,
+                                                     char* serialNumber);
+using FT_EEPROM_Program_t = FT_EEPROM_Read_t;
+using FT_EraseEE_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle);
+
+}  // namespace ft232h

@@ -1,0 +1,39 @@
+// The run-time binding to FTDI's D2XX library.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "d2xx/d2xx_api.hpp"
+#include "d2xx/eeprom_record.hpp"
+#include "d2xx/shared_library.hpp"
+
+namespace ft232h {
+
+// Owns the loaded library for the whole run and calls its entry points. Each
+// call looks its entry point up afresh by name. An entry point the library
+// lacks (older releases have no FT_EEPROM_* calls) is never called through:
+// the call returns kFtOtherError instead, so the step that needed it fails
+// as it would on any non-zero status.
+class D2xxBinding {
+public:
+    explicit D2xxBinding(std::unique_ptr<SharedLibrary> library) : library_(std::move(library)) {}
+
+    FtStatus CreateDeviceInfoList(std::uint32_t& count) const;
+    FtStatus GetDeviceInfoList(DeviceInfoNode* nodes, std::uint32_t& count) const;
+    FtStatus Open(std::int32_t deviceIndex, FtHandle& handle) const;
+    // The status of FT_Close means nothing to the tool, so it is not returned.
+    void Close(FtHandle handle) const;
+    // Passes the record with its size, 44, and the four strings in their order.
+    FtStatus ReadEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const;
+    FtStatus ProgramEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const;
+    FtStatus EraseEeprom(FtHandle handle) const;
+
+private:
+    template <typename EntryPoint>
+    EntryPoint Resolve(const char* name) const;
+
+    std::unique_ptr<SharedLibrary> library_;
+};
+
+}  // namespace ft232h

@@ -1,0 +1,82 @@
+#include "eeprom/ym2610_profile.hpp"
+
+namespace ft232h {
+namespace {
+
+// The board talks to the chip through the 245-style FIFO with 8 mA drive on
+// both buses, uses C bus pins 5 and 6 as I/O pins (and pin 9 as the power
+// enable), and needs the D2XX driver rather than the virtual COM port.
+constexpr std::uint8_t kDriveCurrent8mA = 8;
+constexpr std::uint8_t kCbusIoMode = 8;
+constexpr std::uint8_t kCbusPowerEnable = 4;
+constexpr std::uint8_t kDriverD2xx = 0;
+constexpr std::uint16_t kMaxPower = 200;
+
+enum class ReadOutcome { kNotOpened, kReadFailed, kRead };
+
+// Opens the device and reads its EEPROM into a record prepared for an
+// FT232H. Unless the device could not be opened, `handle` is left open for
+// the caller to close.
+ReadOutcome OpenAndRead(const D2xxBinding& d2xx, std::int32_t deviceIndex, FtHandle& handle,
+                        EepromRecord& record, EepromStrings& strings) {
+    strings = EepromStrings{};
+    record.deviceType = kDeviceTypeFt232h;
+    if (d2xx.Open(deviceIndex, handle) != kFtOk) {
+        return ReadOutcome::kNotOpened;
+    }
+    return d2xx.ReadEeprom(handle, record, strings) == kFtOk ? ReadOutcome::kRead : ReadOutcome::kReadFailed;
+}
+
+}  // namespace
+
+bool MatchesYm2610Profile(const EepromRecord& record) {
+    return record.ACDriveCurrent == kDriveCurrent8mA && record.ADDriveCurrent == kDriveCurrent8mA &&
+           record.Cbus5 == kCbusIoMode && record.Cbus6 == kCbusIoMode && record.IsFifo == 1 &&
+           record.IsFifoTar == 0 && record.IsFastSer == 0 && record.IsFT1248 == 0 && record.DriverType == kDriverD2xx;
+}
+
+void ApplyYm2610Profile(EepromRecord& record) {
+    record.ACDriveCurrent = kDriveCurrent8mA;
+    record.ADDriveCurrent = kDriveCurrent8mA;
+    record.Cbus5 = kCbusIoMode;
+    record.Cbus6 = kCbusIoMode;
+    record.IsFifo = 1;
+    record.IsFifoTar = 0;
+    record.IsFastSer = 0;
+    record.IsFT1248 = 0;
+    record.DriverType = kDriverD2xx;
+    record.MaxPower = kMaxPower;
+    record.Cbus9 = kCbusPowerEnable;
+}
+
+bool CheckYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
+    FtHandle handle = nullptr;
+    EepromRecord record;
+    EepromStrings strings;
+    const ReadOutcome read = OpenAndRead(d2xx, deviceIndex, handle, record, strings);
+    if (read == ReadOutcome::kNotOpened) {
+        return false;
+    }
+    const bool result = read == ReadOutcome::kRead && MatchesYm2610Profile(record);
+    d2xx.Close(handle);
+    return result;
+}
+
+bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
+    FtHandle handle = nullptr;
+    EepromRecord record;
+    EepromStrings strings;
+    const ReadOutcome read = OpenAndRead(d2xx, deviceIndex, handle, record, strings);
+    if (read == ReadOutcome::kNotOpened) {
+        return false;
+    }
+    bool result = false;
+    if (read == ReadOutcome::kRead) {
+        ApplyYm2610Profile(record);
+        result = d2xx.ProgramEeprom(handle, record, strings) == kFtOk;
+    }
+    d2xx.Close(handle);
+    return result;
+}
+
+}  // namespace ft232h
