@@ -1,0 +1,139 @@
+// Implementation here must contain only Win32 specific code.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/console.hpp"
+
+namespace ft232h {
+namespace {
+
+constexpr UINT kShiftJisCodePage = 932;
+constexpr WORD kBrightRedOnBlack = FOREGROUND_RED | FOREGROUND_INTENSITY;
+
+// Standard output as a byte stream (file, pipe, or no console at all): the
+// bytes go out exactly as given, so CR LF stays CR LF.
+class ByteStreamConsole final : public Console {
+public:
+    ByteStreamConsole() {
+        // Text mode would turn each LF of "\r\n" into CR LF once more. Should
+        // the switch fail, the output still reads, only with CR CR LF, which
+        // is no reason to print nothing.
+        static_cast<void>(_setmode(_fileno(stdout), _O_BINARY));
+    }
+    ByteStreamConsole(const ByteStreamConsole&) = delete;
+    ByteStreamConsole& operator=(const ByteStreamConsole&) = delete;
+    ~ByteStreamConsole() override { static_cast<void>(std::fflush(stdout)); }
+
+    void WriteText(std::string_view shiftJisText) override { Write(shiftJisText); }
+    void WriteArgument(std::string_view bytes) override { Write(bytes); }
+    // A file or pipe has no colour to change.
+    void BeginNotice() override {}
+    void EndNotice() override {}
+
+private:
+    void Write(std::string_view bytes) {
+        if (failed_ || bytes.empty()) {
+            return;
+        }
+        // Flushed at once so that what was shown survives whatever the
+        // library does next.
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
+            // Nowhere is left to report it; later lines would only be torn.
+            failed_ = true;
+        }
+    }
+
+    bool failed_ = false;
+};
+
+// The Windows console: text is handed over as UTF-16, so Japanese reads
+// right whatever code page the console happens to use.
+class WindowsConsole final : public Console {
+public:
+    explicit WindowsConsole(HANDLE output) : output_(output) {}
+    WindowsConsole(const WindowsConsole&) = delete;
+    WindowsConsole& operator=(const WindowsConsole&) = delete;
+    // The standard handle belongs to the process, not to us: closing it would
+    // silence every later write.
+    ~WindowsConsole() override = default;
+
+    void WriteText(std::string_view shiftJisText) override { Write(shiftJisText, kShiftJisCodePage); }
+    // Arguments, paths and serial numbers reach the tool in the ANSI code
+    // page, not necessarily Shift_JIS.
+    void WriteArgument(std::string_view bytes) override { Write(bytes, CP_ACP); }
+
+    void BeginNotice() override {
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        if (GetConsoleScreenBufferInfo(output_, &info) == FALSE) {
+            return;
+        }
+        if (SetConsoleTextAttribute(output_, kBrightRedOnBlack) == FALSE) {
+            return;
+        }
+        savedAttributes_ = info.wAttributes;
+        noticeActive_ = true;
+    }
+
+    void EndNotice() override {
+        if (!noticeActive_) {
+            return;
+        }
+        noticeActive_ = false;
+        static_cast<void>(SetConsoleTextAttribute(output_, savedAttributes_));
+    }
+
+private:
+    void Write(std::string_view bytes, UINT codePage) const {
+        if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+            return;
+        }
+        const int byteCount = static_cast<int>(bytes.size());
+        const int unitCount = MultiByteToWideChar(codePage, 0, bytes.data(), byteCount, nullptr, 0);
+        if (unitCount <= 0) {
+            return;
+        }
+        std::wstring text(static_cast<std::size_t>(unitCount), L'\0');
+        if (MultiByteToWideChar(codePage, 0, bytes.data(), byteCount, text.data(), unitCount) != unitCount) {
+            return;
+        }
+        std::wstring_view remaining(text);
+        while (!remaining.empty()) {
+            DWORD written = 0;
+            if (WriteConsoleW(output_, remaining.data(), static_cast<DWORD>(remaining.size()), &written, nullptr) ==
+                    FALSE ||
+                written == 0) {
+                return;
+            }
+            remaining.remove_prefix(written);
+        }
+    }
+
+    HANDLE output_;
+    WORD savedAttributes_ = 0;
+    bool noticeActive_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Console> OpenStandardOutput() {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == INVALID_HANDLE_VALUE || output == nullptr) {
+        return std::make_unique<ByteStreamConsole>();
+    }
+    // GetConsoleMode succeeds on a console only; a redirected handle is a
+    // file or a pipe and keeps its bytes.
+    DWORD mode = 0;
+    if (GetConsoleMode(output, &mode) == FALSE) {
+        return std::make_unique<ByteStreamConsole>();
+    }
+    return std::make_unique<WindowsConsole>(output);
+}
+
+}  // namespace ft232h
