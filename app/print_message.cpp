@@ -31,6 +31,12 @@ void WriteNumber(Console& console, std::int32_t value, std::size_t width) {
     console.WriteArgument(std::string_view(digits.data(), length));
 }
 
+void WriteLiteral(Console& console, std::string_view text) {
+    if (!text.empty()) {
+        console.WriteText(text);
+    }
+}
+
 }  // namespace
 
 void PrintMessage(Console& console, std::string_view format, std::initializer_list<MessageArgument> arguments) {
@@ -44,7 +50,7 @@ void PrintMessage(Console& console, std::string_view format, std::initializer_li
             ++i;
             continue;
         }
-        console.WriteText(format.substr(literalStart, i - literalStart));
+        WriteLiteral(console, format.substr(literalStart, i - literalStart));
         std::size_t j = i + 1;
         std::size_t width = 0;
         while (j < format.size() && format[j] >= '0' && format[j] <= '9') {
@@ -69,7 +75,7 @@ void PrintMessage(Console& console, std::string_view format, std::initializer_li
         i = conversion == '\0' ? j : j + 1;
         literalStart = i;
     }
-    console.WriteText(format.substr(literalStart));
+    WriteLiteral(console, format.substr(literalStart));
 }
 
 }  // namespace ft232h

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the tool and the simulated D2XX library, puts them side by side in a
+# scratch directory with three simulated devices (FT232H at list positions 0
+# and 2, an FT2232H at 1) and runs a few commands, as a user would.
+set -euo pipefail
+
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$source_dir"
+cmake --preset demo >/dev/null
+cmake --build --preset demo >/dev/null
+
+demo_dir=$(mktemp -d "${TMPDIR:-/tmp}/ft232h-demo-XXXXXX")
+cp build/demo/app/ft232h_eeprom build/demo/sim/libftd2xx.so "$demo_dir/"
+# The simulator reads its devices from this file beside itself and writes
+# every change back, so each run sees what the previous one did.
+cat > "$demo_dir/ftd2xx_sim_state.txt" <<'STATE'
+device 0
+  type 8
+  serial FT6XK1QA
+  description Single RS232-HS
+  eeprom_record_hex 0800000003041460010064000000000000000400000400000000000000000000000000000000000001000000
+  eeprom_manufacturer FTDI
+  eeprom_manufacturer_id FT
+  eeprom_description Single RS232-HS
+  eeprom_serial FT6XK1QA
+device 1
+  type 5
+  serial FT2232A
+  description Dual RS232-HS A
+device 2
+  type 8
+  serial FT9ZP2MC
+  description YM2610 board
+  eeprom_record_hex 0800000003041460010064000000000000000400000400000000000000000000000000000000000001000000
+  eeprom_manufacturer FTDI
+  eeprom_manufacturer_id FT
+  eeprom_description YM2610 board
+  eeprom_serial FT9ZP2MC
+STATE
+
+# On a terminal the tool shows its Shift_JIS text in the terminal's own
+# character set; into a pipe or file it writes the exact Shift_JIS bytes,
+# which this demo turns into UTF-8 for reading.
+show() {
+    printf '\n$ ft232h_eeprom %s\n' "$*"
+    if [ -t 1 ]; then
+        "$demo_dir/ft232h_eeprom" "$@"
+    else
+        "$demo_dir/ft232h_eeprom" "$@" | iconv -f CP932 -t UTF-8 | tr -d '\r'
+    fi
+}
+
+show
+show -chk 2
+show -set 2
+show -chk 2
+show -r 2
+printf '\n$ cat ft232h_eeprom_no2.ini\n'
+tr -d '\r' < "$demo_dir/ft232h_eeprom_no2.ini"
+show -erase 1
+show -x 0
+
+rm -rf "$demo_dir"

@@ -1,0 +1,62 @@
+// Runs the built tool as a separate process in a directory of its own, with
+// the simulated D2XX library beside it, the way a user installs it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ft232h::e2e {
+
+// Which build of the tool the suite drives: read from the file that
+// FT232H_E2E_CONFIG names, which the build writes for each build under test
+// (lines tool=, library=, legacy_library=, launcher= a ;-separated command,
+// windows=0|1).
+struct ToolUnderTest {
+    std::filesystem::path tool;            // the executable
+    std::filesystem::path library;         // the simulated D2XX library
+    std::filesystem::path legacyLibrary;   // the same without the FT_EEPROM_* calls
+    std::vector<std::string> launcher;     // e.g. wine, or empty for a native run
+    bool windows = false;                  // tool and library are Windows binaries
+
+    static const ToolUnderTest& FromEnvironment();
+    std::string ToolFileName() const { return windows ? "ft232h_eeprom.exe" : "ft232h_eeprom"; }
+    std::string LibraryFileName() const { return windows ? "ftd2xx.dll" : "libftd2xx.so"; }
+};
+
+struct ToolRun {
+    std::string output;  // standard output, byte for byte
+    std::string errors;  // standard error
+    int exitStatus = -1; // -1 when the process did not exit normally
+};
+
+enum class LibraryKind { kSimulator, kLegacySimulator, kNone };
+
+class ToolSandbox {
+public:
+    explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator);
+    ~ToolSandbox();
+    ToolSandbox(const ToolSandbox&) = delete;
+    ToolSandbox& operator=(const ToolSandbox&) = delete;
+
+    const std::filesystem::path& Directory() const { return directory_; }
+    // Where the simulator keeps its devices: beside the library.
+    std::filesystem::path StatePath() const { return directory_ / "ftd2xx_sim_state.txt"; }
+    std::filesystem::path LogPath() const { return directory_ / "ftd2xx_sim_log.txt"; }
+    // A file in the tool's directory, and the same as the tool prints it.
+    std::filesystem::path FilePath(const std::string& name) const { return directory_ / name; }
+    std::string PrintedPath(const std::string& name) const;
+
+    // Runs the tool with `arguments` from another working directory, so that
+    // nothing can depend on it.
+    ToolRun Run(const std::vector<std::string>& arguments) const;
+
+private:
+    std::filesystem::path directory_;
+    std::filesystem::path workingDirectory_;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+}  // namespace ft232h::e2e

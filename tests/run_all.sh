@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test suite, installing first what a fresh
+# Debian machine lacks. Each suite runs under CTest; a suite that cannot run
+# fails the whole run rather than being skipped.
+set -euo pipefail
+
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$source_dir"
+
+log() { printf '\n==> %s\n' "$*"; }
+
+# --- what the suites need -------------------------------------------------
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
+          g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
+          valgrind clang libclang-rt-14-dev clang-tidy cppcheck clang-format
+          hyperfine)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+# npm fetches FTDI's own library for the vendor suite; it may come with a
+# Node.js that was not installed from Debian's packages.
+command -v npm >/dev/null || missing+=(npm)
+if [ ${#missing[@]} -gt 0 ]; then
+    log "installing ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "missing packages and not root: install ${missing[*]} first" >&2
+        exit 1
+    fi
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+        dpkg --add-architecture i386
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+jobs=2
+
+# --- Windows cross builds (tested under Wine from the native suite) -------
+for preset in mingw64 mingw32; do
+    log "building for Windows: $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    # A 32-bit prefix must be made by a Wine that has its 32-bit half, and the
+    # first start of a prefix takes seconds: make each once, before the tests.
+    WINEPREFIX="$source_dir/build/$preset/wineprefix" WINEDEBUG=-all wineboot -i >/dev/null 2>&1
+    WINEPREFIX="$source_dir/build/$preset/wineprefix" wineserver -w
+done
+
+# --- native build with every suite ----------------------------------------
+log "building natively"
+cmake --preset native \
+    -DFT232H_VENDOR_D2XX_TESTS=ON \
+    -DFT232H_E2E_WINDOWS_BUILDS="mingw64=$source_dir/build/mingw64;mingw32=$source_dir/build/mingw32" >/dev/null
+cmake --build --preset native -j "$jobs"
+
+log "native suites, and the Windows builds under Wine"
+ctest --preset native
+for preset in mingw64 mingw32; do
+    log "Windows-only suites: $preset"
+    ctest --preset "$preset"
+done
+
+# --- the same native suites under the sanitizers ---------------------------
+log "native suites under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize -j "$jobs"
+ctest --preset sanitize
+
+log "every suite passed"
