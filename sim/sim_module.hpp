@@ -1,0 +1,17 @@
+// What the simulated library needs to know about the process it is loaded into.
+// One implementation per platform.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace ft232h::sim {
+
+// The full path of the simulated library's own file, or an empty string when
+// the platform cannot tell.
+std::string SimModulePath();
+
+// The value of an environment variable, or nothing when it is not set.
+std::optional<std::string> SimEnvironmentValue(const char* name);
+
+}  // namespace ft232h::sim
