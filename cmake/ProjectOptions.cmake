@@ -41,3 +41,12 @@ if(FT232H_SANITIZE)
         -fno-omit-frame-pointer)
     target_link_options(ft232h_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Coverage feedback for libFuzzer from every library a fuzz target links; the
+# targets themselves link the fuzzer's own main (tests/fuzz).
+if(FT232H_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "FT232H_FUZZ needs clang: libFuzzer comes with it")
+    endif()
+    target_compile_options(ft232h_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
