@@ -52,7 +52,9 @@ private:
     OutputStream output_;
 };
 
-iconv_t NoConverter() { return reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1)); }
+iconv_t NoConverter() {
+    return reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
+}
 
 // The length of the Shift_JIS character that starts `text`: a lead byte takes
 // the next byte with it only when that byte can follow one, so a stray lead

@@ -1,11 +1,11 @@
 // Implementation here must contain only macOS specific code.
-#include <mach-o/dyld.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include <mach-o/dyld.h>
 
 #include "app/executable_path.hpp"
 

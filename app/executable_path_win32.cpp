@@ -48,8 +48,7 @@ std::optional<std::string> ExecutableDirectory() {
     const std::size_t capacity = path->size() + 1;
     std::string drive(capacity, '\0');
     std::string directory(capacity, '\0');
-    if (_splitpath_s(path->c_str(), drive.data(), capacity, directory.data(), capacity, nullptr, 0, nullptr, 0) !=
-        0) {
+    if (_splitpath_s(path->c_str(), drive.data(), capacity, directory.data(), capacity, nullptr, 0, nullptr, 0) != 0) {
         return std::nullopt;
     }
     std::string joined(capacity, '\0');

@@ -35,7 +35,9 @@ constexpr std::string_view kNoticeShiftJis =
     "NO.0 \x82\xcc FT232H \x82\xf0\x88\xea\x93\x78\x94\xb2\x82\xab\x8d\xb7\x82\xb5\x82\xb5\x82\xc4\x89\xba\x82"
     "\xb3\x82\xa2\r\n";
 
-std::string Utf8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
+std::string Utf8(std::u8string_view text) {
+    return std::string(text.begin(), text.end());
+}
 
 const std::string kFoundUtf8 = Utf8(u8"FT232H \u304C 1 \u500B\u898B\u3064\u304B\u308A\u307E\u3057\u305F\r\n");
 const std::string kNoticeUtf8 =
@@ -137,7 +139,11 @@ TEST(ConsolePosix, NoticeIsBrightRedOnTerminalOnly) {
 }
 
 TEST(ConsolePosix, TerminalShowsControlBytesOfArgumentsAsQuestionMarks) {
-    const auto write = [](Console& console) { console.WriteArgument("AB\x1b[2J\x7f\x01" "CD\xe3\x81\xae"); };
+    const auto write = [](Console& console) {
+        console.WriteArgument(
+            "AB\x1b[2J\x7f\x01"
+            "CD\xe3\x81\xae");
+    };
     EXPECT_EQ(ThroughTerminal("C.UTF-8", write), "AB?[2J??CD\xe3\x81\xae");
 }
 

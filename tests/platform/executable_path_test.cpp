@@ -1,11 +1,10 @@
 // Where the running executable lies, as the platform service reports it.
-#include <unistd.h>
+#include "app/executable_path.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
-
-#include "app/executable_path.hpp"
 
 namespace ft232h {
 namespace {

@@ -1,6 +1,5 @@
 // Loading the D2XX library on POSIX systems.
 #include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>

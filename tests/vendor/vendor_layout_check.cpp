@@ -2,13 +2,13 @@
 // FTDI's header: the tool never includes it, so only this check would notice
 // a difference. Most of it is decided at compile time; the run then resolves
 // every entry point the tool uses in FTDI's own library.
-#include <ftd2xx.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <type_traits>
+
+#include <ftd2xx.h>
 
 #include "d2xx/d2xx_api.hpp"
 #include "d2xx/eeprom_record.hpp"
@@ -20,8 +20,8 @@ using ft232h::DeviceInfoNode;
 using ft232h::EepromRecord;
 
 // The same field at the same place with the same size in both records.
-#define FT232H_SAME_FIELD(ours, oursField, theirs, theirsField)                                          \
-    static_assert(offsetof(ours, oursField) == offsetof(theirs, theirsField), #oursField " moved");   \
+#define FT232H_SAME_FIELD(ours, oursField, theirs, theirsField)                                     \
+    static_assert(offsetof(ours, oursField) == offsetof(theirs, theirsField), #oursField " moved"); \
     static_assert(sizeof(ours::oursField) == sizeof(theirs::theirsField), #oursField " changed size")
 
 static_assert(sizeof(EepromRecord) == sizeof(FT_EEPROM_232H));
@@ -84,10 +84,10 @@ static_assert(ft232h::kFtOtherError == FT_OTHER_ERROR);
 static_assert(std::is_same_v<ft232h::FtStatus, FT_STATUS>);
 static_assert(std::is_same_v<ft232h::FtHandle, FT_HANDLE>);
 static_assert(std::is_same_v<ft232h::FT_CreateDeviceInfoList_t, decltype(&FT_CreateDeviceInfoList)>);
-static_assert(std::is_same_v<ft232h::FT_GetDeviceInfoList_t,
-                             FT_STATUS (*)(DeviceInfoNode*, std::remove_pointer_t<LPDWORD>*)>);
-static_assert(std::is_same_v<FT_STATUS (*)(FT_DEVICE_LIST_INFO_NODE*, std::uint32_t*),
-                             decltype(&FT_GetDeviceInfoList)>);
+static_assert(
+    std::is_same_v<ft232h::FT_GetDeviceInfoList_t, FT_STATUS (*)(DeviceInfoNode*, std::remove_pointer_t<LPDWORD>*)>);
+static_assert(
+    std::is_same_v<FT_STATUS (*)(FT_DEVICE_LIST_INFO_NODE*, std::uint32_t*), decltype(&FT_GetDeviceInfoList)>);
 static_assert(std::is_same_v<ft232h::FT_Open_t, decltype(&FT_Open)>);
 static_assert(std::is_same_v<ft232h::FT_Close_t, decltype(&FT_Close)>);
 static_assert(std::is_same_v<ft232h::FT_EEPROM_Read_t, decltype(&FT_EEPROM_Read)>);
@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     int failures = 0;
-    for (const char* name : {"FT_CreateDeviceInfoList", "FT_GetDeviceInfoList", "FT_Open", "FT_Close",
-                             "FT_EEPROM_Read", "FT_EEPROM_Program", "FT_EraseEE"}) {
+    for (const char* name : {"FT_CreateDeviceInfoList", "FT_GetDeviceInfoList", "FT_Open", "FT_Close", "FT_EEPROM_Read",
+                             "FT_EEPROM_Program", "FT_EraseEE"}) {
         const bool found = library->FindSymbol(name) != nullptr;
         std::printf("%s: %s\n", found ? "ok" : "FAILED", name);
         failures += found ? 0 : 1;

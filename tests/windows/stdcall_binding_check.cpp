@@ -33,7 +33,9 @@ bool Check(bool passed, const char* what, int round) {
     return passed;
 }
 
-std::string_view Text(const char* bytes, std::size_t size) { return std::string_view(bytes, strnlen(bytes, size)); }
+std::string_view Text(const char* bytes, std::size_t size) {
+    return std::string_view(bytes, strnlen(bytes, size));
+}
 
 bool ListRound(const ft232h::D2xxBinding& d2xx, int round) {
     std::uint32_t count = 0;
@@ -47,10 +49,8 @@ bool ListRound(const ft232h::D2xxBinding& d2xx, int round) {
         return false;
     }
     return Check(nodes[0].Type == 8 && Text(nodes[0].SerialNumber, 16) == "FT6XK1QA", "node 0", round) &&
-           Check(nodes[1].Type == 5 && Text(nodes[1].SerialNumber, 16) == "FT2232A", "node 1 at its stride",
-                 round) &&
-           Check(nodes[2].Type == 8 && Text(nodes[2].SerialNumber, 16) == "FT9ZP2MC", "node 2 at its stride",
-                 round);
+           Check(nodes[1].Type == 5 && Text(nodes[1].SerialNumber, 16) == "FT2232A", "node 1 at its stride", round) &&
+           Check(nodes[2].Type == 8 && Text(nodes[2].SerialNumber, 16) == "FT9ZP2MC", "node 2 at its stride", round);
 }
 
 bool DeviceRound(const ft232h::D2xxBinding& d2xx, int round) {

@@ -79,15 +79,14 @@ int main(int argc, char** argv) {
         Check(fixed.dwSignature == kFixedFileInfoSignature, "the fixed part carries its signature");
         Check(fixed.dwFileVersionMS == kVersionMostSignificant && fixed.dwFileVersionLS == kVersionLeastSignificant,
               "file version is 1.0.0.0");
-        Check(fixed.dwProductVersionMS == kVersionMostSignificant &&
-                  fixed.dwProductVersionLS == kVersionLeastSignificant,
-              "product version is 1.0.0.0");
+        Check(
+            fixed.dwProductVersionMS == kVersionMostSignificant && fixed.dwProductVersionLS == kVersionLeastSignificant,
+            "product version is 1.0.0.0");
     }
 
     value = nullptr;
     length = 0;
-    const bool hasTranslation = VerQueryValueA(record.data(), "\\VarFileInfo\\Translation", &value, &length) !=
-                                    FALSE &&
+    const bool hasTranslation = VerQueryValueA(record.data(), "\\VarFileInfo\\Translation", &value, &length) != FALSE &&
                                 value != nullptr && length >= 2 * sizeof(WORD);
     Check(hasTranslation, "the record declares a translation");
     if (hasTranslation) {
