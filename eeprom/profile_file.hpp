@@ -5,17 +5,28 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace ft232h {
 
+// Paths are full paths: given a bare file name, the Windows API would look in
+// the Windows directory rather than the current one.
+
+// True when the entry can be written and read back unchanged: a non-empty
+// section without ']', a non-empty key without '=' that does not start like
+// a comment or a section line, names without blanks at either end, and none
+// of the three holding CR, LF or NUL (a line-based file of C strings cannot
+// carry them). The value's own blanks are kept only when it is quoted.
+bool IsWritableProfileEntry(std::string_view section, std::string_view key, std::string_view value);
+
 // Sets `key` in `section` of the file at `path` to `value` exactly as given,
-// creating the file and the section when missing. A new key goes at the end
-// of its section, a new section at the end of the file; every other line of
-// the file is kept as it was. False when the file could not be written (the
-// old file is then left as it was) or when the value holds CR or LF, which a
-// line-based file cannot carry.
+// creating the file and the section when missing. A new key goes after the
+// last non-blank line of its section, a new section at the end of the file;
+// every other line of the file is kept as it was. False, with the file left
+// as it was, when the file could not be written or the entry is not
+// writable (IsWritableProfileEntry).
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value);
 
@@ -23,14 +34,17 @@ bool WriteProfileString(const std::string& path, std::string_view section, std::
 // False when that could not be ensured.
 bool FlushProfile(const std::string& path);
 
-// The value of `key` in `section`: names match without regard to case, blanks
-// around the value are dropped and one pair of enclosing double quotes is
-// removed. Empty when the file, the section or the key is missing (the first
-// of duplicated keys counts). A value longer than `maximumLength` bytes comes
-// back cut to `maximumLength` + 1 bytes, so a caller can tell that it was too
-// long without ever holding an unbounded line.
-std::string ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
-                              std::size_t maximumLength);
+// The value of `key` in `section`: names match without regard to case,
+// blanks around the value are dropped and one pair of enclosing quotes
+// (double or single, as Windows does) is removed. Empty when the section or
+// the key is missing, or the key has no value (the first of duplicated
+// sections and keys counts). A value longer than `maximumLength` bytes comes
+// back cut to `maximumLength` + 1 bytes, so a caller can tell that it was
+// too long without ever holding an unbounded line.
+// nullopt when the file itself is missing or cannot be read: a caller that
+// took that for "every key missing" would act on values nobody wrote.
+std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
+                                             std::size_t maximumLength);
 
 // True when something exists at `path`.
 bool FileExists(const std::string& path);

@@ -1,0 +1,28 @@
+#include "eeprom/profile_file.hpp"
+
+namespace ft232h {
+
+namespace {
+
+bool HoldsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// A name with blanks at its ends would be read back without them.
+bool IsTrimmedName(std::string_view name) {
+    return !name.empty() && !IsBlank(name.front()) && !IsBlank(name.back()) && !HoldsLineBreakOrNul(name);
+}
+
+}  // namespace
+
+bool IsWritableProfileEntry(std::string_view section, std::string_view key, std::string_view value) {
+    return IsTrimmedName(section) && section.find(']') == std::string_view::npos && IsTrimmedName(key) &&
+           key.find('=') == std::string_view::npos && key.front() != ';' && key.front() != '[' &&
+           !HoldsLineBreakOrNul(value);
+}
+
+}  // namespace ft232h

@@ -1,0 +1,73 @@
+// Implementation here must contain only Win32 specific code.
+//
+// The settings-file service on Windows is the system's own profile API; this
+// only adapts it to the contract of profile_file.hpp.
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "eeprom/profile_file.hpp"
+
+// <windows.h> maps WriteProfileString to the win.ini call WriteProfileStringA,
+// which would rename our own function in this file only.
+#undef WriteProfileString
+
+namespace ft232h {
+
+namespace {
+
+// GetPrivateProfileStringA needs room for a value one byte longer than
+// allowed plus its terminator, and one byte more again: when it cuts a quoted
+// value it drops the last character kept as if it were the closing quote, so
+// with only one spare byte a value one too long would come back as one that
+// fits.
+constexpr std::size_t kReadSpareBytes = 3;
+// A bound far above any settings value, so the size fits the API's DWORD.
+constexpr std::size_t kLargestReadLength = 1u << 20;
+
+}  // namespace
+
+bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    if (!IsWritableProfileEntry(section, key, value)) {
+        return false;
+    }
+    const std::string sectionText(section);
+    const std::string keyText(key);
+    const std::string valueText(value);
+    return WritePrivateProfileStringA(sectionText.c_str(), keyText.c_str(), valueText.c_str(), path.c_str()) != FALSE;
+}
+
+bool FlushProfile(const std::string& path) {
+    return WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str()) != FALSE;
+}
+
+std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
+                                             std::size_t maximumLength) {
+    // The API gives the default for a file it cannot read just as for a
+    // missing key; only opening the file tells the two apart.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    std::fclose(file);
+    const std::size_t length = maximumLength < kLargestReadLength ? maximumLength : kLargestReadLength;
+    const std::string sectionText(section);
+    const std::string keyText(key);
+    std::string buffer(length + kReadSpareBytes, '\0');
+    GetPrivateProfileStringA(sectionText.c_str(), keyText.c_str(), "", buffer.data(), static_cast<DWORD>(buffer.size()),
+                             path.c_str());
+    buffer.resize(std::strlen(buffer.c_str()));
+    if (buffer.size() > length + 1) {
+        buffer.resize(length + 1);
+    }
+    return buffer;
+}
+
+bool FileExists(const std::string& path) {
+    return _access(path.c_str(), 0) == 0;
+}
+
+}  // namespace ft232h
