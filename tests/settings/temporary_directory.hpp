@@ -1,0 +1,59 @@
+// A fresh directory per test, removed with everything in it afterwards, and
+// whole-file helpers for comparing bytes.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace ft232h::testing {
+
+class TemporaryDirectory {
+public:
+    TemporaryDirectory() {
+        std::random_device random;
+        do {
+            path_ = std::filesystem::temp_directory_path() / ("ft232h_settings_" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(path_));
+    }
+    ~TemporaryDirectory() {
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                     ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+    // The full path of `name` inside the directory.
+    [[nodiscard]] std::string File(std::string_view name) const { return (path_ / name).string(); }
+    [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
+
+    // The names in the directory, to see that nothing was left behind.
+    [[nodiscard]] std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace ft232h::testing
