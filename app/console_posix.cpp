@@ -53,6 +53,8 @@ private:
 };
 
 iconv_t NoConverter() {
+    // iconv_open's own failure value, (iconv_t)-1: an integer made a pointer.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast,performance-no-int-to-ptr)
     return reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
 }
 

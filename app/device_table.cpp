@@ -15,7 +15,7 @@ namespace ft232h {
 DeviceTable CollectFt232hDevices(std::span<const DeviceInfoNode> nodes, std::uint32_t reported) {
     // deviceIndex is 32-bit signed, so positions past its range could not be
     // chosen anyway; a library reporting that many nodes is not believed.
-    const std::size_t usable = std::min<std::size_t>(
+    const auto usable = std::min<std::size_t>(
         {nodes.size(), reported, static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())});
     DeviceTable table;
     for (std::size_t i = 0; i < usable; ++i) {
@@ -26,8 +26,9 @@ DeviceTable CollectFt232hDevices(std::span<const DeviceInfoNode> nodes, std::uin
         DeviceEntry entry;
         entry.deviceIndex = static_cast<std::int32_t>(i);
         // The library may fill all 16 bytes without a terminator.
-        const auto* end = std::find(node.SerialNumber, node.SerialNumber + entry.serialNumber.size() - 1, '\0');
-        std::copy(node.SerialNumber, end, entry.serialNumber.begin());
+        const auto serial = std::span<const char>(node.SerialNumber).first(entry.serialNumber.size() - 1);
+        const auto end = std::find(serial.begin(), serial.end(), '\0');
+        std::copy(serial.begin(), end, entry.serialNumber.begin());
         table.push_back(entry);
     }
     return table;
@@ -49,6 +50,8 @@ DeviceListOutcome ListFt232hDevices(const D2xxBinding& d2xx, DeviceTable& table)
     if (count > kMaxListedDevices) {
         return DeviceListOutcome::kListFailed;
     }
+    // Not a vector: a failed allocation must be a failed list, not an exception.
+    // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays)
     std::unique_ptr<DeviceInfoNode[]> nodes(new (std::nothrow) DeviceInfoNode[count]());
     if (!nodes) {
         return DeviceListOutcome::kListFailed;

@@ -36,8 +36,9 @@ struct DeviceInfoNode {
     std::uint32_t Type;
     std::uint32_t ID;
     std::uint32_t LocId;
-    char SerialNumber[16];
-    char Description[64];
+    // C arrays, as the library declares them: the layout is the library's.
+    char SerialNumber[16];  // NOLINT(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays)
+    char Description[64];   // NOLINT(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays)
     void* ftHandle;
 };
 static_assert(offsetof(DeviceInfoNode, Type) == 4);

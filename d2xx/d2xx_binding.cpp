@@ -6,6 +6,7 @@ template <typename EntryPoint>
 EntryPoint D2xxBinding::Resolve(const char* name) const {
     // The platform hands back a generic function address; converting one
     // function pointer type to another is the defined way to give it its type.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
     return reinterpret_cast<EntryPoint>(library_->FindSymbol(name));
 }
 

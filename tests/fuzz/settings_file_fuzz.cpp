@@ -34,8 +34,10 @@ struct KeyLayout {
     std::size_t offset;
 };
 
-#define FT232H_NUMBER(section, field) \
-    KeyLayout { section, #field, sizeof(EepromRecord::field), offsetof(EepromRecord, field) }
+#define FT232H_NUMBER(section, field)                                               \
+    KeyLayout {                                                                     \
+        section, #field, sizeof(EepromRecord::field), offsetof(EepromRecord, field) \
+    }
 
 constexpr KeyLayout kLayout[] = {
     {"DESC", "Manufacturer", 0, 0},
@@ -206,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(result, "the device took the image but the tool reports failure");
     fuzz::Require(allValid, "a value the reference refuses reached the device");
     fuzz::Require(fake.Sequence() == std::vector<FakeEntryPoint>{FakeEntryPoint::kOpen, FakeEntryPoint::kEepromProgram,
-                                                                  FakeEntryPoint::kClose},
+                                                                 FakeEntryPoint::kClose},
                   "not open, program, close");
     fuzz::Require(program->recordSize == ft232h::kEepromRecordSize, "record size is not 44");
     for (const KeyLayout& layout : kLayout) {
@@ -220,7 +222,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Every byte that no key names stays 0: alignment9, alignment15 and alignment41.
     const std::uint8_t* record = reinterpret_cast<const std::uint8_t*>(&program->record);
-    for (const std::size_t offset : {std::size_t{9}, std::size_t{15}, std::size_t{41}, std::size_t{42}, std::size_t{43}}) {
+    for (const std::size_t offset :
+         {std::size_t{9}, std::size_t{15}, std::size_t{41}, std::size_t{42}, std::size_t{43}}) {
         fuzz::Require(record[offset] == 0, "an alignment byte is not 0");
     }
     return 0;
