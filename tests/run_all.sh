@@ -67,4 +67,14 @@ cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j "$jobs"
 ctest --preset sanitize
 
+# --- fuzzing: the seeds, then a minute per target --------------------------
+log "fuzz targets (clang, libFuzzer, ASan and UBSan)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+ctest --preset fuzz
+
+# --- clang-tidy, cppcheck and the layout -----------------------------------
+log "static analysis"
+bash tests/static_analysis.sh
+
 log "every suite passed"
