@@ -15,12 +15,14 @@ inline constexpr const char* kTableLine = "%2d          %hs\r\n";
 
 inline constexpr const char* kUsageOptions = "オプション\r\n";
 inline constexpr const char* kUsageInit = "-init [NO]  ...  [NO] の FT232H の EEProm を初期化する\r\n";
-inline constexpr const char* kUsageCheck = "-chk [NO]   ...  [NO] の FT232H が YM2610 用の設定になっているかチェックする\r\n";
+inline constexpr const char* kUsageCheck =
+    "-chk [NO]   ...  [NO] の FT232H が YM2610 用の設定になっているかチェックする\r\n";
 inline constexpr const char* kUsageSet = "-set [NO]   ...  [NO] の FT232H を YM2610 用の設定にセットする\r\n";
 inline constexpr const char* kUsageErase = "-erase [NO] ...  [NO] の FT232H の EEProm を消去する\r\n";
 inline constexpr const char* kUsageRead = "-r [NO]     ...  [NO] の FT232H の eeprom をファイルに書き出す\r\n";
 inline constexpr const char* kUsageReadFile = "                 書き出すファイル名 = %s[NO].ini\r\n";
-inline constexpr const char* kUsageWrite = "-w [NO]     ...  [NO] の FT232H の eeprom をファイルから読んだ値で書き換える\r\n";
+inline constexpr const char* kUsageWrite =
+    "-w [NO]     ...  [NO] の FT232H の eeprom をファイルから読んだ値で書き換える\r\n";
 inline constexpr const char* kUsageWriteFile = "                 読み出すファイル名 = %s[NO].ini\r\n";
 
 inline constexpr const char* kEmptyLine = "\r\n";

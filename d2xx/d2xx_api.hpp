@@ -52,9 +52,8 @@ using FT_CreateDeviceInfoList_t = FtStatus(FT232H_D2XX_CALL*)(std::uint32_t* cou
 using FT_GetDeviceInfoList_t = FtStatus(FT232H_D2XX_CALL*)(DeviceInfoNode* nodes, std::uint32_t* count);
 using FT_Open_t = FtStatus(FT232H_D2XX_CALL*)(int deviceIndex, FtHandle* handle);
 using FT_Close_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle);
-using FT_EEPROM_Read_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle, void* eepromData,
-                                                     std::uint32_t eepromDataSize, char* manufacturer,
-                                                     char* manufacturerId, char* description,
+using FT_EEPROM_Read_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle, void* eepromData, std::uint32_t eepromDataSize,
+                                                     char* manufacturer, char* manufacturerId, char* description,
                                                      char* serialNumber);
 using FT_EEPROM_Program_t = FT_EEPROM_Read_t;
 using FT_EraseEE_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle);

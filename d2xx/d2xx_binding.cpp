@@ -33,18 +33,18 @@ void D2xxBinding::Close(FtHandle handle) const {
 
 FtStatus D2xxBinding::ReadEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const {
     const auto call = Resolve<FT_EEPROM_Read_t>("FT_EEPROM_Read");
-    return call != nullptr ? call(handle, &record, kEepromRecordSize, strings.Manufacturer.data(),
-                                  strings.ManufacturerId.data(), strings.Description.data(),
-                                  strings.SerialNumber.data())
-                           : kFtOtherError;
+    return call != nullptr
+               ? call(handle, &record, kEepromRecordSize, strings.Manufacturer.data(), strings.ManufacturerId.data(),
+                      strings.Description.data(), strings.SerialNumber.data())
+               : kFtOtherError;
 }
 
 FtStatus D2xxBinding::ProgramEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const {
     const auto call = Resolve<FT_EEPROM_Program_t>("FT_EEPROM_Program");
-    return call != nullptr ? call(handle, &record, kEepromRecordSize, strings.Manufacturer.data(),
-                                  strings.ManufacturerId.data(), strings.Description.data(),
-                                  strings.SerialNumber.data())
-                           : kFtOtherError;
+    return call != nullptr
+               ? call(handle, &record, kEepromRecordSize, strings.Manufacturer.data(), strings.ManufacturerId.data(),
+                      strings.Description.data(), strings.SerialNumber.data())
+               : kFtOtherError;
 }
 
 FtStatus D2xxBinding::EraseEeprom(FtHandle handle) const {

@@ -17,8 +17,8 @@ enum class ReadOutcome { kNotOpened, kReadFailed, kRead };
 // Opens the device and reads its EEPROM into a record prepared for an
 // FT232H. Unless the device could not be opened, `handle` is left open for
 // the caller to close.
-ReadOutcome OpenAndRead(const D2xxBinding& d2xx, std::int32_t deviceIndex, FtHandle& handle,
-                        EepromRecord& record, EepromStrings& strings) {
+ReadOutcome OpenAndRead(const D2xxBinding& d2xx, std::int32_t deviceIndex, FtHandle& handle, EepromRecord& record,
+                        EepromStrings& strings) {
     strings = EepromStrings{};
     record.deviceType = kDeviceTypeFt232h;
     if (d2xx.Open(deviceIndex, handle) != kFtOk) {
@@ -31,8 +31,8 @@ ReadOutcome OpenAndRead(const D2xxBinding& d2xx, std::int32_t deviceIndex, FtHan
 
 bool MatchesYm2610Profile(const EepromRecord& record) {
     return record.ACDriveCurrent == kDriveCurrent8mA && record.ADDriveCurrent == kDriveCurrent8mA &&
-           record.Cbus5 == kCbusIoMode && record.Cbus6 == kCbusIoMode && record.IsFifo == 1 &&
-           record.IsFifoTar == 0 && record.IsFastSer == 0 && record.IsFT1248 == 0 && record.DriverType == kDriverD2xx;
+           record.Cbus5 == kCbusIoMode && record.Cbus6 == kCbusIoMode && record.IsFifo == 1 && record.IsFifoTar == 0 &&
+           record.IsFastSer == 0 && record.IsFT1248 == 0 && record.DriverType == kDriverD2xx;
 }
 
 void ApplyYm2610Profile(EepromRecord& record) {

@@ -102,9 +102,12 @@ void PrintTo(const FailureCase& failure, std::ostream* out) {
 class DeviceCommandFailures : public EndToEnd, public ::testing::WithParamInterface<FailureCase> {};
 
 std::string FailureLine(const std::string& option, std::int32_t index) {
-    if (option == "-chk") return CheckFailed(index);
-    if (option == "-set") return SetFailed(index);
-    if (option == "-erase") return EraseFailed(index);
+    if (option == "-chk")
+        return CheckFailed(index);
+    if (option == "-set")
+        return SetFailed(index);
+    if (option == "-erase")
+        return EraseFailed(index);
     return InitFailed(index);
 }
 
@@ -130,13 +133,15 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"-chk", sim::EntryPoint::EepromRead, {"FT_Open", "FT_EEPROM_Read", "FT_Close"}},
         FailureCase{"-set", sim::EntryPoint::Open, {"FT_Open"}},
         FailureCase{"-set", sim::EntryPoint::EepromRead, {"FT_Open", "FT_EEPROM_Read", "FT_Close"}},
-        FailureCase{"-set", sim::EntryPoint::EepromProgram, {"FT_Open", "FT_EEPROM_Read", "FT_EEPROM_Program", "FT_Close"}},
+        FailureCase{
+            "-set", sim::EntryPoint::EepromProgram, {"FT_Open", "FT_EEPROM_Read", "FT_EEPROM_Program", "FT_Close"}},
         FailureCase{"-erase", sim::EntryPoint::Open, {"FT_Open"}},
         FailureCase{"-erase", sim::EntryPoint::EraseEe, {"FT_Open", "FT_EraseEE", "FT_Close"}},
         FailureCase{"-init", sim::EntryPoint::Open, {"FT_Open"}},
         FailureCase{"-init", sim::EntryPoint::EepromProgram, {"FT_Open", "FT_EEPROM_Program", "FT_Close"}}),
     [](const ::testing::TestParamInfo<FailureCase>& param) {
-        return std::string(param.param.option + 1) + "_" + std::string(sim::EntryPointName(param.param.failing).substr(3));
+        return std::string(param.param.option + 1) + "_" +
+               std::string(sim::EntryPointName(param.param.failing).substr(3));
     });
 
 TEST_F(DeviceCommands, AFailingCloseDoesNotChangeTheOutcome) {
@@ -158,7 +163,8 @@ TEST_F(WithAnOldLibrary, CommandsNeedingMissingEntryPointsFailCleanly) {
     EXPECT_EQ(Run({"-chk", "0"}), TwoFt232hTable() + CheckFailed(0));
     EXPECT_EQ(Run({"-set", "0"}), TwoFt232hTable() + SetFailed(0));
     EXPECT_EQ(Run({"-init", "0"}), TwoFt232hTable() + InitFailed(0));
-    EXPECT_EQ(DeviceCalls(), (std::vector<std::string>{"FT_Open", "FT_Close", "FT_Open", "FT_Close", "FT_Open", "FT_Close"}));
+    EXPECT_EQ(DeviceCalls(),
+              (std::vector<std::string>{"FT_Open", "FT_Close", "FT_Open", "FT_Close", "FT_Open", "FT_Close"}));
     EXPECT_EQ(World().devices, before.devices);
     // What the old library does have still works.
     EXPECT_EQ(Run({"-erase", "0"}), TwoFt232hTable() + EraseDone(0) + Replug(0));

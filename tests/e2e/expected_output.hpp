@@ -33,8 +33,7 @@ inline std::string Table(const std::vector<std::pair<std::int32_t, std::string>>
 }
 
 inline std::string Usage() {
-    return Line("オプション") +
-           Line("-init [NO]  ...  [NO] の FT232H の EEProm を初期化する") +
+    return Line("オプション") + Line("-init [NO]  ...  [NO] の FT232H の EEProm を初期化する") +
            Line("-chk [NO]   ...  [NO] の FT232H が YM2610 用の設定になっているかチェックする") +
            Line("-set [NO]   ...  [NO] の FT232H を YM2610 用の設定にセットする") +
            Line("-erase [NO] ...  [NO] の FT232H の EEProm を消去する") +
@@ -60,23 +59,45 @@ inline const std::string kWrongOption = Line("") + Line("オプションが間�
 inline std::string NotFound(const std::string& typed) {
     return Line("NO." + typed + " の FT232H は存在しません");
 }
-inline std::string CheckPassed(std::int32_t i) { return Line(No(i) + " の FT232H は YM2610 用にセッティングされています"); }
-inline std::string CheckFailed(std::int32_t i) { return Line(No(i) + " の FT232H は YM2610 用には使えません"); }
-inline std::string SetDone(std::int32_t i) { return Line(No(i) + " の FT232H を YM2610 用にセットしました"); }
-inline std::string SetFailed(std::int32_t i) { return Line(No(i) + " の FT232H の YM2610 用セッティングは失敗しました"); }
-inline std::string EraseDone(std::int32_t i) { return Line(No(i) + " の FT232H の EEProm を消去しました"); }
-inline std::string EraseFailed(std::int32_t i) { return Line(No(i) + " の FT232H の EEprom 消去は失敗しました"); }
-inline std::string InitDone(std::int32_t i) { return Line(No(i) + " の FT232H の EEProm を初期化しました"); }
-inline std::string InitFailed(std::int32_t i) { return Line(No(i) + " の FT232H の EEprom 初期化は失敗しました"); }
+inline std::string CheckPassed(std::int32_t i) {
+    return Line(No(i) + " の FT232H は YM2610 用にセッティングされています");
+}
+inline std::string CheckFailed(std::int32_t i) {
+    return Line(No(i) + " の FT232H は YM2610 用には使えません");
+}
+inline std::string SetDone(std::int32_t i) {
+    return Line(No(i) + " の FT232H を YM2610 用にセットしました");
+}
+inline std::string SetFailed(std::int32_t i) {
+    return Line(No(i) + " の FT232H の YM2610 用セッティングは失敗しました");
+}
+inline std::string EraseDone(std::int32_t i) {
+    return Line(No(i) + " の FT232H の EEProm を消去しました");
+}
+inline std::string EraseFailed(std::int32_t i) {
+    return Line(No(i) + " の FT232H の EEprom 消去は失敗しました");
+}
+inline std::string InitDone(std::int32_t i) {
+    return Line(No(i) + " の FT232H の EEProm を初期化しました");
+}
+inline std::string InitFailed(std::int32_t i) {
+    return Line(No(i) + " の FT232H の EEprom 初期化は失敗しました");
+}
 inline std::string ReadDone(std::int32_t i, const std::string& path) {
     return Line(No(i) + " の FT232H の eeprom を " + path + " に書き出しました");
 }
-inline std::string ReadFailed(std::int32_t i) { return Line(No(i) + " の FT232H の eeprom 読み出しが失敗しました"); }
+inline std::string ReadFailed(std::int32_t i) {
+    return Line(No(i) + " の FT232H の eeprom 読み出しが失敗しました");
+}
 inline std::string WriteDone(std::int32_t i, const std::string& path) {
     return Line(path + " の内容を " + No(i) + " の FT232H の eeprom に書き込みました");
 }
-inline std::string WriteFailed(std::int32_t i) { return Line(No(i) + " の FT232H の eeprom 書き込みが失敗しました"); }
-inline std::string Missing(const std::string& path) { return Line(path + " がありません"); }
+inline std::string WriteFailed(std::int32_t i) {
+    return Line(No(i) + " の FT232H の eeprom 書き込みが失敗しました");
+}
+inline std::string Missing(const std::string& path) {
+    return Line(path + " がありません");
+}
 inline std::string InvalidValue(const std::string& path, const std::string& key, const std::string& value) {
     return Line(path + " の " + key + "=" + value + " は不正な値です");
 }

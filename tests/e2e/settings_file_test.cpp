@@ -37,14 +37,46 @@ TEST_F(SettingsFiles, DumpsTheEepromBesideTheTool) {
     state.devices[2].eeprom.serialNumber = "";
     Given(state);
     EXPECT_EQ(Run({"-r", "2"}), TwoFt232hTable() + ReadDone(2, sandbox_.PrintedPath(kDumpOf2)));
-    const std::vector<std::string> expected{
-        "[DESC]", "Manufacturer=\"FTDI\"", "ManufacturerId=\"FT\"", "Description=\"USB <-> Serial Converter\"",
-        "SerialNumber=\"\"", "[COMMON]", "deviceType=8", "VendorId=1027", "ProductId=24596", "SerNumEnable=1",
-        "MaxPower=100", "SelfPowered=0", "RemoteWakeup=0", "PullDownEnable=0", "[FT232H]", "ACSlowSlew=0",
-        "ACSchmittInput=0", "ACDriveCurrent=4", "ADSlowSlew=0", "ADSchmittInput=0", "ADDriveCurrent=4", "Cbus0=0",
-        "Cbus1=0", "Cbus2=0", "Cbus3=0", "Cbus4=0", "Cbus5=0", "Cbus6=0", "Cbus7=0", "Cbus8=0", "Cbus9=0",
-        "FT1248Cpol=0", "FT1248Lsb=0", "FT1248FlowControl=0", "IsFifo=0", "IsFifoTar=0", "IsFastSer=0",
-        "IsFT1248=0", "PowerSaveEnable=0", "DriverType=1"};
+    const std::vector<std::string> expected{"[DESC]",
+                                            "Manufacturer=\"FTDI\"",
+                                            "ManufacturerId=\"FT\"",
+                                            "Description=\"USB <-> Serial Converter\"",
+                                            "SerialNumber=\"\"",
+                                            "[COMMON]",
+                                            "deviceType=8",
+                                            "VendorId=1027",
+                                            "ProductId=24596",
+                                            "SerNumEnable=1",
+                                            "MaxPower=100",
+                                            "SelfPowered=0",
+                                            "RemoteWakeup=0",
+                                            "PullDownEnable=0",
+                                            "[FT232H]",
+                                            "ACSlowSlew=0",
+                                            "ACSchmittInput=0",
+                                            "ACDriveCurrent=4",
+                                            "ADSlowSlew=0",
+                                            "ADSchmittInput=0",
+                                            "ADDriveCurrent=4",
+                                            "Cbus0=0",
+                                            "Cbus1=0",
+                                            "Cbus2=0",
+                                            "Cbus3=0",
+                                            "Cbus4=0",
+                                            "Cbus5=0",
+                                            "Cbus6=0",
+                                            "Cbus7=0",
+                                            "Cbus8=0",
+                                            "Cbus9=0",
+                                            "FT1248Cpol=0",
+                                            "FT1248Lsb=0",
+                                            "FT1248FlowControl=0",
+                                            "IsFifo=0",
+                                            "IsFifoTar=0",
+                                            "IsFastSer=0",
+                                            "IsFT1248=0",
+                                            "PowerSaveEnable=0",
+                                            "DriverType=1"};
     EXPECT_EQ(KeyLines(ReadFile(sandbox_.FilePath(kDumpOf2))), expected);
     EXPECT_EQ(DeviceCalls(), (std::vector<std::string>{"FT_Open", "FT_EEPROM_Read", "FT_Close"}));
 }
@@ -71,8 +103,9 @@ TEST_F(SettingsFiles, ADumpCopiedToTheWriteNameProgramsTheSameEeprom) {
 
 TEST_F(SettingsFiles, ADumpKeepsWhatElseTheFileHolds) {
     Given(TwoFt232hAroundAnother());
-    WriteFile(sandbox_.FilePath(kDumpOf2), "; notes about this board\r\n[DESC]\r\nManufacturer=\"old\"\r\nOwner=lab\r\n"
-                                           "[Extra]\r\nkept=yes\r\n");
+    WriteFile(sandbox_.FilePath(kDumpOf2),
+              "; notes about this board\r\n[DESC]\r\nManufacturer=\"old\"\r\nOwner=lab\r\n"
+              "[Extra]\r\nkept=yes\r\n");
     EXPECT_EQ(Run({"-r", "2"}), TwoFt232hTable() + ReadDone(2, sandbox_.PrintedPath(kDumpOf2)));
     const std::vector<std::string> lines = KeyLines(ReadFile(sandbox_.FilePath(kDumpOf2)));
     ASSERT_GE(lines.size(), 6U);

@@ -145,7 +145,8 @@ TEST_F(Startup, LeadingZerosAndBlanksStillSelectTheDevice) {
         state.devices.push_back(sim::MakeFt232hDevice("S" + std::to_string(i)));
     }
     Given(state);
-    const std::string table = Table({{0, "S0"}, {1, "S1"}, {2, "S2"}, {3, "S3"}, {4, "S4"}, {5, "S5"}, {6, "S6"}, {7, "S7"}});
+    const std::string table =
+        Table({{0, "S0"}, {1, "S1"}, {2, "S2"}, {3, "S3"}, {4, "S4"}, {5, "S5"}, {6, "S6"}, {7, "S7"}});
     EXPECT_EQ(Run({"-chk", "07"}), table + CheckFailed(7));
     EXPECT_EQ(Run({"-chk", " +2"}), table + CheckFailed(2));
     const auto calls = Calls();

@@ -13,11 +13,11 @@ namespace ft232h::e2e {
 // (lines tool=, library=, legacy_library=, launcher= a ;-separated command,
 // windows=0|1).
 struct ToolUnderTest {
-    std::filesystem::path tool;            // the executable
-    std::filesystem::path library;         // the simulated D2XX library
-    std::filesystem::path legacyLibrary;   // the same without the FT_EEPROM_* calls
-    std::vector<std::string> launcher;     // e.g. wine, or empty for a native run
-    bool windows = false;                  // tool and library are Windows binaries
+    std::filesystem::path tool;           // the executable
+    std::filesystem::path library;        // the simulated D2XX library
+    std::filesystem::path legacyLibrary;  // the same without the FT_EEPROM_* calls
+    std::vector<std::string> launcher;    // e.g. wine, or empty for a native run
+    bool windows = false;                 // tool and library are Windows binaries
 
     static const ToolUnderTest& FromEnvironment();
     std::string ToolFileName() const { return windows ? "ft232h_eeprom.exe" : "ft232h_eeprom"; }
@@ -25,9 +25,9 @@ struct ToolUnderTest {
 };
 
 struct ToolRun {
-    std::string output;  // standard output, byte for byte
-    std::string errors;  // standard error
-    int exitStatus = -1; // -1 when the process did not exit normally
+    std::string output;   // standard output, byte for byte
+    std::string errors;   // standard error
+    int exitStatus = -1;  // -1 when the process did not exit normally
 };
 
 enum class LibraryKind { kSimulator, kLegacySimulator, kNone };

@@ -21,8 +21,8 @@ bool SameBytes(const EepromRecord& a, const EepromRecord& b) {
 }
 
 bool SameStrings(const EepromStrings& a, const EepromStrings& b) {
-    return a.Manufacturer == b.Manufacturer && a.ManufacturerId == b.ManufacturerId &&
-           a.Description == b.Description && a.SerialNumber == b.SerialNumber;
+    return a.Manufacturer == b.Manufacturer && a.ManufacturerId == b.ManufacturerId && a.Description == b.Description &&
+           a.SerialNumber == b.SerialNumber;
 }
 
 // A record as a device might hand it back: every byte set, alignment included.
@@ -102,7 +102,7 @@ TEST_F(DeviceOperations, AFailedProgramOrEraseStillCloses) {
     EXPECT_FALSE(InitEeprom(d2xx, 0));
     EXPECT_FALSE(EraseEeprom(d2xx, 0));
     EXPECT_EQ(fake.Sequence(), (Sequence{E::kOpen, E::kEepromRead, E::kEepromProgram, E::kClose,  //
-                                         E::kOpen, E::kEepromProgram, E::kClose,                   //
+                                         E::kOpen, E::kEepromProgram, E::kClose,                  //
                                          E::kOpen, E::kEraseEe, E::kClose}));
 }
 

@@ -70,18 +70,17 @@ TEST(Ym2610Profile, ApplyChangesExactlyTheElevenFieldsAndNoOtherByte) {
 
 TEST(DefaultEeprom, IsTheFactoryRecordWithZeroAlignmentBytes) {
     const EepromRecord record = DefaultEepromRecord();
-    const unsigned char expected[44] = {
-        8, 0, 0, 0,      // deviceType
-        0x03, 0x04,      // VendorId 0x0403
-        0x14, 0x60,      // ProductId 0x6014
-        1, 0,            // SerNumEnable, alignment
-        100, 0,          // MaxPower
-        0, 0, 0, 0,      // SelfPowered, RemoteWakeup, PullDownEnable, alignment
-        0, 0, 4, 0, 0, 4,  // AC and AD slew, Schmitt, drive current
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // Cbus0..Cbus9
-        0, 0, 0, 0, 0, 0, 0, 0,        // FT1248 and FIFO flags, PowerSaveEnable
-        1,               // DriverType
-        0, 0, 0};        // alignment
+    const unsigned char expected[44] = {8,    0,    0, 0,        // deviceType
+                                        0x03, 0x04,              // VendorId 0x0403
+                                        0x14, 0x60,              // ProductId 0x6014
+                                        1,    0,                 // SerNumEnable, alignment
+                                        100,  0,                 // MaxPower
+                                        0,    0,    0, 0,        // SelfPowered, RemoteWakeup, PullDownEnable, alignment
+                                        0,    0,    4, 0, 0, 4,  // AC and AD slew, Schmitt, drive current
+                                        0,    0,    0, 0, 0, 0, 0, 0, 0, 0,  // Cbus0..Cbus9
+                                        0,    0,    0, 0, 0, 0, 0, 0,        // FT1248 and FIFO flags, PowerSaveEnable
+                                        1,                                   // DriverType
+                                        0,    0,    0};                      // alignment
     EXPECT_EQ(std::memcmp(&record, expected, sizeof expected), 0);
 }
 
@@ -92,7 +91,8 @@ TEST(DefaultEeprom, StringsAreZeroFilledWithAnEmptySerialNumber) {
     EXPECT_STREQ(strings.Description.data(), "USB <-> Serial Converter");
     EXPECT_STREQ(strings.SerialNumber.data(), "");
     EXPECT_EQ(DefaultEepromRecord().SerNumEnable, 1);
-    for (const EepromString* s : {&strings.Manufacturer, &strings.ManufacturerId, &strings.Description, &strings.SerialNumber}) {
+    for (const EepromString* s :
+         {&strings.Manufacturer, &strings.ManufacturerId, &strings.Description, &strings.SerialNumber}) {
         const std::size_t length = std::strlen(s->data());
         for (std::size_t i = length; i < s->size(); ++i) {
             ASSERT_EQ((*s)[i], '\0');

@@ -68,12 +68,13 @@ TEST(PrintDeviceTable, PrintsCountRuleHeadingLinesAndRule) {
     table[1].deviceIndex = 103;
     FakeConsole console;
     PrintDeviceTable(console, table);
-    EXPECT_EQ(console.output, std::string("FT232H \x82\xaa 2 \x8c\xc2\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb5\x82\xbd\r\n") +
-                                  "--------------------------\r\n"
-                                  "[NO]       [SerialNumber]\r\n"
-                                  " 1          FT12345\r\n"
-                                  "103          \r\n"
-                                  "--------------------------\r\n");
+    EXPECT_EQ(console.output,
+              std::string("FT232H \x82\xaa 2 \x8c\xc2\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb5\x82\xbd\r\n") +
+                  "--------------------------\r\n"
+                  "[NO]       [SerialNumber]\r\n"
+                  " 1          FT12345\r\n"
+                  "103          \r\n"
+                  "--------------------------\r\n");
 }
 
 TEST(ListFt232hDevices, KeepsTheFt232hNodesTheLibraryReports) {
@@ -177,8 +178,9 @@ TEST_F(CommandLine, TheNoticeFollowsOnlyASuccessfulChange) {
 TEST_F(CommandLine, SettingsFilesLieInTheToolsDirectory) {
     fake.StatusOf(E::kEepromRead) = 11;
     EXPECT_EQ(Run("-r", "2"), Line(messages::kReadFailed, 2));
-    EXPECT_EQ(Run("-W", "0"), "/opt/tool/ft232h_eeprom_to_write_no0.ini \x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\r\n" +
-                                  Line(messages::kWriteFailed, 0));
+    EXPECT_EQ(Run("-W", "0"),
+              "/opt/tool/ft232h_eeprom_to_write_no0.ini \x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\r\n" +
+                  Line(messages::kWriteFailed, 0));
 }
 
 TEST_F(CommandLine, WithoutTheToolsDirectoryTheFileCommandsFailUntouched) {
