@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "eeprom/profile_file.hpp"
-
 // <windows.h> maps WriteProfileString to the win.ini call WriteProfileStringA,
-// which would rename our own function in this file only.
+// which would rename our own function's declaration and definition here.
 #undef WriteProfileString
+
+#include "eeprom/profile_file.hpp"
 
 namespace ft232h {
 

@@ -43,7 +43,7 @@ for preset in mingw64 mingw32; do
     cmake --build --preset "$preset" -j "$jobs"
     # A 32-bit prefix must be made by a Wine that has its 32-bit half, and the
     # first start of a prefix takes seconds: make each once, before the tests.
-    WINEPREFIX="$source_dir/build/$preset/wineprefix" WINEDEBUG=-all wineboot -i >/dev/null 2>&1
+    WINEPREFIX="$source_dir/build/$preset/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
     WINEPREFIX="$source_dir/build/$preset/wineprefix" wineserver -w
 done
 
