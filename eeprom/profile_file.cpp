@@ -25,4 +25,10 @@ bool IsWritableProfileEntry(std::string_view section, std::string_view key, std:
            !HoldsLineBreakOrNul(value);
 }
 
+bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    const ProfileEntry entry{section, key, value};
+    return WriteProfileStrings(path, std::span<const ProfileEntry>(&entry, 1));
+}
+
 }  // namespace ft232h

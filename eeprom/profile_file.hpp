@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,19 @@ bool IsWritableProfileEntry(std::string_view section, std::string_view key, std:
 // writable (IsWritableProfileEntry).
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value);
+
+struct ProfileEntry {
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+};
+
+// Sets each entry in turn as WriteProfileString does. An entry that is not
+// writable is left out and the others still go in. Our own service puts
+// them all into the file in one replacement, so the file holds either all
+// of them or none, and a large file is rewritten once rather than once per
+// key. True only when every entry was written.
+bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries);
 
 // Makes the writes done so far complete and durable before returning.
 // False when that could not be ensured.

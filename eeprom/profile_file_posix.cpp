@@ -415,10 +415,10 @@ const ProfileFileCalls& SystemProfileFileCalls() {
     return kSystemCalls;
 }
 
-bool WriteProfileString(const ProfileFileCalls& calls, const std::string& path, std::string_view section,
-                        std::string_view key, std::string_view value) {
-    if (!IsWritableProfileEntry(section, key, value)) {
-        return false;
+bool WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path,
+                         std::span<const ProfileEntry> entries) {
+    if (entries.empty()) {
+        return true;
     }
     const FileContent old = ReadWholeFile(calls, path);
     if (old.state == FileState::kFailed || IsUtf16(old.bytes)) {
@@ -429,11 +429,33 @@ bool WriteProfileString(const ProfileFileCalls& calls, const std::string& path, 
     if (old.state == FileState::kRead && calls.access(path.c_str(), W_OK) != 0) {
         return false;
     }
-    const Edit edit = KeySetEdit(old.bytes, section, key, value);
-    if (edit.keepUntil + edit.inserted.size() + (old.bytes.size() - edit.resumeFrom) > kMaximumProfileFileSize) {
+    bool all = true;
+    bool changed = false;
+    std::string bytes = old.bytes;
+    for (const ProfileEntry& entry : entries) {
+        if (!IsWritableProfileEntry(entry.section, entry.key, entry.value)) {
+            all = false;
+            continue;
+        }
+        const Edit edit = KeySetEdit(bytes, entry.section, entry.key, entry.value);
+        if (edit.keepUntil + edit.inserted.size() + (bytes.size() - edit.resumeFrom) > kMaximumProfileFileSize) {
+            all = false;
+            continue;
+        }
+        bytes.replace(edit.keepUntil, edit.resumeFrom - edit.keepUntil, edit.inserted);
+        changed = true;
+    }
+    if (!changed) {
         return false;
     }
-    return ReplaceFile(calls, path, old, edit);
+    const Edit whole{0, std::move(bytes), old.bytes.size()};
+    return ReplaceFile(calls, path, old, whole) && all;
+}
+
+bool WriteProfileString(const ProfileFileCalls& calls, const std::string& path, std::string_view section,
+                        std::string_view key, std::string_view value) {
+    const ProfileEntry entry{section, key, value};
+    return WriteProfileStrings(calls, path, std::span<const ProfileEntry>(&entry, 1));
 }
 
 bool FlushProfile(const ProfileFileCalls& calls, const std::string& path) {
@@ -460,9 +482,8 @@ std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, cons
     return std::string(value.substr(0, maximumLength < value.size() ? maximumLength + 1 : value.size()));
 }
 
-bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value) {
-    return WriteProfileString(kSystemCalls, path, section, key, value);
+bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
+    return WriteProfileStrings(kSystemCalls, path, entries);
 }
 
 bool FlushProfile(const std::string& path) {

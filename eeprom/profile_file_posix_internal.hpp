@@ -7,8 +7,11 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "eeprom/profile_file.hpp"
 
 namespace ft232h {
 
@@ -38,6 +41,7 @@ const ProfileFileCalls& SystemProfileFileCalls();
 inline constexpr std::size_t kMaximumProfileFileSize = std::size_t{64} << 20;
 
 // The functions of profile_file.hpp, making their calls through `calls`.
+bool WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path, std::span<const ProfileEntry> entries);
 bool WriteProfileString(const ProfileFileCalls& calls, const std::string& path, std::string_view section,
                         std::string_view key, std::string_view value);
 bool FlushProfile(const ProfileFileCalls& calls, const std::string& path);

@@ -29,15 +29,21 @@ constexpr std::size_t kLargestReadLength = 1u << 20;
 
 }  // namespace
 
-bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value) {
-    if (!IsWritableProfileEntry(section, key, value)) {
-        return false;
+bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
+    bool all = true;
+    for (const ProfileEntry& entry : entries) {
+        if (!IsWritableProfileEntry(entry.section, entry.key, entry.value)) {
+            all = false;
+            continue;
+        }
+        const std::string section(entry.section);
+        const std::string key(entry.key);
+        const std::string value(entry.value);
+        if (WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) == FALSE) {
+            all = false;
+        }
     }
-    const std::string sectionText(section);
-    const std::string keyText(key);
-    const std::string valueText(value);
-    return WritePrivateProfileStringA(sectionText.c_str(), keyText.c_str(), valueText.c_str(), path.c_str()) != FALSE;
+    return all;
 }
 
 bool FlushProfile(const std::string& path) {

@@ -200,13 +200,15 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
     }
     bool result = d2xx.ReadEeprom(handle, record, strings) == kFtOk;
     if (result) {
-        for (const Setting& setting : kSettings) {
-            // One key that cannot be written does not keep the others out.
-            if (!WriteProfileString(settingsPath, setting.section, setting.key,
-                                    DumpedValue(setting, record, strings))) {
-                result = false;
-            }
+        std::array<std::string, kSettings.size()> values;
+        std::array<ProfileEntry, kSettings.size()> entries;
+        for (std::size_t i = 0; i < kSettings.size(); ++i) {
+            values[i] = DumpedValue(kSettings[i], record, strings);
+            entries[i] = {kSettings[i].section, kSettings[i].key, values[i]};
         }
+        // A key that cannot be written does not keep the others out; the
+        // dump then reports failure.
+        result = WriteProfileStrings(settingsPath, entries);
         // The dump is already in the file; a flush that fails changes nothing
         // the user could act on.
         static_cast<void>(FlushProfile(settingsPath));

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
-#include <ctime>
 #include <string>
 
 #include "eeprom/profile_file.hpp"
@@ -320,6 +320,23 @@ TEST_F(ProfileFileFailure, AFailedCallAnywhereLeavesTheOldFileAndNoTemporaryFile
         EXPECT_TRUE(WriteProfileString(kInjectingCalls, path, "A", "k", "new"));
         EXPECT_EQ(ReadProfileString(path, "A", "k", kLongest), "new");
         WriteBytes(path, before);
+    }
+}
+
+TEST_F(ProfileFileFailure, ABatchReachesTheFileWholeOrNotAtAll) {
+    const std::string before = "[A]\r\nk=old\r\n";
+    WriteBytes(path, before);
+    // The middle entry cannot be written; the others still go in, in one step.
+    const std::array<ProfileEntry, 3> entries{{{"A", "k", "new"}, {"A", "bad", "x\ny"}, {"B", "j", "\" two \""}}};
+    injection = Injection{};
+    EXPECT_FALSE(WriteProfileStrings(kInjectingCalls, path, entries));
+    const int calls = injection.calls;
+    EXPECT_EQ(ReadBytes(path), "[A]\r\nk=new\r\n[B]\r\nj=\" two \"\r\n");
+    for (int failAt = 1; failAt <= calls; ++failAt) {
+        WriteBytes(path, before);
+        injection = Injection{.failAt = failAt};
+        EXPECT_FALSE(WriteProfileStrings(kInjectingCalls, path, entries)) << "call " << failAt;
+        EXPECT_EQ(ReadBytes(path), before) << "call " << failAt;
     }
 }
 
