@@ -15,12 +15,11 @@ ft232h::FtStatus FT232H_D2XX_CALL FT_GetDeviceInfoList(ft232h::DeviceInfoNode* n
 ft232h::FtStatus FT232H_D2XX_CALL FT_Open(int deviceIndex, ft232h::FtHandle* handle);
 ft232h::FtStatus FT232H_D2XX_CALL FT_Close(ft232h::FtHandle handle);
 ft232h::FtStatus FT232H_D2XX_CALL FT_EEPROM_Read(ft232h::FtHandle handle, void* eepromData,
-                                                 std::uint32_t eepromDataSize, char* manufacturer,
-                                                 char* manufacturerId, char* description, char* serialNumber);
+                                                 std::uint32_t eepromDataSize, char* manufacturer, char* manufacturerId,
+                                                 char* description, char* serialNumber);
 ft232h::FtStatus FT232H_D2XX_CALL FT_EEPROM_Program(ft232h::FtHandle handle, void* eepromData,
                                                     std::uint32_t eepromDataSize, char* manufacturer,
-                                                    char* manufacturerId, char* description,
-                                                    char* serialNumber);
+                                                    char* manufacturerId, char* description, char* serialNumber);
 ft232h::FtStatus FT232H_D2XX_CALL FT_EraseEE(ft232h::FtHandle handle);
 
 }  // extern "C"

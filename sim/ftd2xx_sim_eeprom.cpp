@@ -7,18 +7,17 @@
 extern "C" {
 
 ft232h::FtStatus FT232H_D2XX_CALL FT_EEPROM_Read(ft232h::FtHandle handle, void* eepromData,
-                                                 std::uint32_t eepromDataSize, char* manufacturer,
-                                                 char* manufacturerId, char* description, char* serialNumber) {
+                                                 std::uint32_t eepromDataSize, char* manufacturer, char* manufacturerId,
+                                                 char* description, char* serialNumber) {
     return ft232h::sim::SimEepromRead(handle, eepromData, eepromDataSize, manufacturer, manufacturerId, description,
                                       serialNumber);
 }
 
 ft232h::FtStatus FT232H_D2XX_CALL FT_EEPROM_Program(ft232h::FtHandle handle, void* eepromData,
                                                     std::uint32_t eepromDataSize, char* manufacturer,
-                                                    char* manufacturerId, char* description,
-                                                    char* serialNumber) {
-    return ft232h::sim::SimEepromProgram(handle, eepromData, eepromDataSize, manufacturer, manufacturerId,
-                                         description, serialNumber);
+                                                    char* manufacturerId, char* description, char* serialNumber) {
+    return ft232h::sim::SimEepromProgram(handle, eepromData, eepromDataSize, manufacturer, manufacturerId, description,
+                                         serialNumber);
 }
 
 }  // extern "C"

@@ -116,7 +116,9 @@ public:
 
     bool Save(std::string& error) const { return SaveStateFile(statePath_, state_, error); }
 
-    void Argument(std::string key, std::string value) { entry_.arguments.emplace_back(std::move(key), std::move(value)); }
+    void Argument(std::string key, std::string value) {
+        entry_.arguments.emplace_back(std::move(key), std::move(value));
+    }
 
     void DeviceArgument(std::optional<std::uint32_t> deviceIndex) {
         Argument("device", deviceIndex ? std::to_string(*deviceIndex) : "-");
@@ -193,8 +195,8 @@ std::uint32_t DeviceTypeOf(const void* record) {
 }
 
 bool WithinStrictLimits(const SimEeprom& eeprom) {
-    const std::size_t total = eeprom.manufacturer.size() + eeprom.manufacturerId.size() +
-                              eeprom.description.size() + eeprom.serialNumber.size();
+    const std::size_t total = eeprom.manufacturer.size() + eeprom.manufacturerId.size() + eeprom.description.size() +
+                              eeprom.serialNumber.size();
     return eeprom.manufacturer.size() + eeprom.description.size() <= kMaxManufacturerPlusDescription &&
            eeprom.serialNumber.size() <= kMaxSerialNumberLength && total <= kMaxStringsTotal;
 }
@@ -358,9 +360,9 @@ FtStatus SimEepromRead(FtHandle handle, void* eepromData, std::uint32_t eepromDa
             return call.Finish(*check.failure);
         }
         const SimDevice& device = call.State().devices[*check.deviceIndex];
-        if (eepromData == nullptr || manufacturer == nullptr || manufacturerId == nullptr ||
-            description == nullptr || serialNumber == nullptr || eepromDataSize != kEepromRecordSize ||
-            DeviceTypeOf(eepromData) != device.type || device.type != kDeviceTypeFt232h) {
+        if (eepromData == nullptr || manufacturer == nullptr || manufacturerId == nullptr || description == nullptr ||
+            serialNumber == nullptr || eepromDataSize != kEepromRecordSize || DeviceTypeOf(eepromData) != device.type ||
+            device.type != kDeviceTypeFt232h) {
             return call.Finish(kFtInvalidParameter);
         }
         if (!device.eeprom.programmed) {
@@ -385,9 +387,9 @@ FtStatus SimEepromProgram(FtHandle handle, void* eepromData, std::uint32_t eepro
         const HandleCheck check = CheckHandle(call, EntryPoint::EepromProgram, handle);
         call.Argument("size", std::to_string(eepromDataSize));
         const bool recordReadable = eepromData != nullptr && eepromDataSize == kEepromRecordSize;
-        call.Argument("record",
-                      recordReadable ? ToHex(std::string_view(static_cast<const char*>(eepromData), kEepromRecordSize))
-                                     : "-");
+        call.Argument("record", recordReadable
+                                    ? ToHex(std::string_view(static_cast<const char*>(eepromData), kEepromRecordSize))
+                                    : "-");
         call.Argument("manufacturer", CallerStringForLog(manufacturer));
         call.Argument("manufacturer_id", CallerStringForLog(manufacturerId));
         call.Argument("description", CallerStringForLog(description));
@@ -397,8 +399,7 @@ FtStatus SimEepromProgram(FtHandle handle, void* eepromData, std::uint32_t eepro
         }
         SimDevice& device = call.State().devices[*check.deviceIndex];
         if (!recordReadable || manufacturer == nullptr || manufacturerId == nullptr || description == nullptr ||
-            serialNumber == nullptr || DeviceTypeOf(eepromData) != device.type ||
-            device.type != kDeviceTypeFt232h) {
+            serialNumber == nullptr || DeviceTypeOf(eepromData) != device.type || device.type != kDeviceTypeFt232h) {
             return call.Finish(kFtInvalidParameter);
         }
         SimEeprom eeprom;

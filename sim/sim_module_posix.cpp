@@ -10,7 +10,8 @@ namespace ft232h::sim {
 namespace {
 
 // Any function of this library will do: dladdr names the file that holds it.
-void AnchorInThisLibrary() {}
+void AnchorInThisLibrary() {
+}
 
 }  // namespace
 

@@ -10,7 +10,8 @@ namespace ft232h::sim {
 namespace {
 
 // Any function of this DLL will do: its address names the module that holds it.
-void AnchorInThisLibrary() {}
+void AnchorInThisLibrary() {
+}
 
 }  // namespace
 

@@ -97,13 +97,12 @@ void AppendHexByte(std::string& text, unsigned char byte) {
 // Plain text is kept for values that survive being written to the end of a
 // line and read back: printable, and no blank at either end.
 bool FitsPlainText(std::string_view bytes) {
-    return !bytes.empty() && std::all_of(bytes.begin(), bytes.end(), IsPrintableAscii) &&
-           bytes.front() != ' ' && bytes.back() != ' ';
+    return !bytes.empty() && std::all_of(bytes.begin(), bytes.end(), IsPrintableAscii) && bytes.front() != ' ' &&
+           bytes.back() != ' ';
 }
 
 // The value of a byte field given as `key text` or `key_hex digits`.
-std::optional<std::string> ParseBytes(bool hex, std::string_view value, std::size_t maxSize,
-                                      std::string& what) {
+std::optional<std::string> ParseBytes(bool hex, std::string_view value, std::size_t maxSize, std::string& what) {
     std::optional<std::string> bytes;
     if (hex) {
         bytes = ParseHex(value);
@@ -177,8 +176,7 @@ private:
         }
         const std::size_t space = line.find(' ');
         const std::string_view key = line.substr(0, space);
-        const std::string_view value =
-            space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
+        const std::string_view value = space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
 
         if (key == "device") {
             return StartDevice(value, what);
@@ -190,18 +188,26 @@ private:
             return ParseOption(key, value, what);
         }
         if (!current_) {
-            what = "unknown key '" + std::string(key) + "'" +
-                   (IsDeviceKey(key) ? " outside a device block" : "");
+            what = "unknown key '" + std::string(key) + "'" + (IsDeviceKey(key) ? " outside a device block" : "");
             return false;
         }
         return ParseDeviceLine(key, value, what);
     }
 
     static bool IsDeviceKey(std::string_view key) {
-        static constexpr std::array<std::string_view, 13> kFields{
-            "type", "flags", "id", "loc_id", "serial", "description", "in_use", "eeprom",
-            "eeprom_record", "eeprom_manufacturer", "eeprom_manufacturer_id", "eeprom_description",
-            "eeprom_serial"};
+        static constexpr std::array<std::string_view, 13> kFields{"type",
+                                                                  "flags",
+                                                                  "id",
+                                                                  "loc_id",
+                                                                  "serial",
+                                                                  "description",
+                                                                  "in_use",
+                                                                  "eeprom",
+                                                                  "eeprom_record",
+                                                                  "eeprom_manufacturer",
+                                                                  "eeprom_manufacturer_id",
+                                                                  "eeprom_description",
+                                                                  "eeprom_serial"};
         if (key.ends_with("_hex")) {
             key.remove_suffix(4);
         }
@@ -308,13 +314,13 @@ private:
             return true;
         }
         if (current_->stringGiven && !current_->device.eeprom.programmed) {
-            what = "device " + std::to_string(state_.devices.size()) +
-                   ": eeprom strings given without eeprom_record_hex";
+            what =
+                "device " + std::to_string(state_.devices.size()) + ": eeprom strings given without eeprom_record_hex";
             return false;
         }
         if (current_->erasedGiven && current_->device.eeprom.programmed) {
-            what = "device " + std::to_string(state_.devices.size()) +
-                   ": 'eeprom erased' together with eeprom_record_hex";
+            what =
+                "device " + std::to_string(state_.devices.size()) + ": 'eeprom erased' together with eeprom_record_hex";
             return false;
         }
         state_.devices.push_back(std::move(current_->device));
@@ -446,8 +452,7 @@ std::string Hex32(std::uint32_t value) {
     return text;
 }
 
-bool ReadWholeFile(const std::string& path, std::uintmax_t maxSize, std::string& contents,
-                   std::string& error) {
+bool ReadWholeFile(const std::string& path, std::uintmax_t maxSize, std::string& contents, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot open " + path;
@@ -588,8 +593,7 @@ bool SaveStateFile(const std::string& path, const SimState& state, std::string& 
 
 std::string LogPathForState(const std::string& statePath) {
     const std::size_t separator = statePath.find_last_of("/\\");
-    const std::string directory =
-        separator == std::string::npos ? std::string{} : statePath.substr(0, separator + 1);
+    const std::string directory = separator == std::string::npos ? std::string{} : statePath.substr(0, separator + 1);
     return directory + kLogFileName;
 }
 

@@ -1,3 +1,5 @@
+#include "sim/sim_state.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 
 #include "d2xx/d2xx_api.hpp"
 #include "d2xx/eeprom_record.hpp"
-#include "sim/sim_state.hpp"
 #include "tests/sim/test_library.hpp"
 
 namespace ft232h::sim {
@@ -102,7 +103,9 @@ TEST(SimState, ReadsTheHandWrittenForms) {
         "\ttype 8\r\n"
         "  serial FT1234\r\n"
         "  description_hex 41\r\n"
-        "  eeprom_record_hex " + ToHex(ToRecordBytes(DefaultEepromRecord())) + "\r\n"
+        "  eeprom_record_hex " +
+        ToHex(ToRecordBytes(DefaultEepromRecord())) +
+        "\r\n"
         "  eeprom_manufacturer A # not a comment\r\n"
         "  eeprom_serial\r\n");
 
@@ -242,8 +245,8 @@ protected:
     }
 
     FtStatus ProgramEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) {
-        return program_(handle, &record, kEepromRecordSize, strings.Manufacturer.data(),
-                        strings.ManufacturerId.data(), strings.Description.data(), strings.SerialNumber.data());
+        return program_(handle, &record, kEepromRecordSize, strings.Manufacturer.data(), strings.ManufacturerId.data(),
+                        strings.Description.data(), strings.SerialNumber.data());
     }
 
     static EepromRecord ReadableRecord() {

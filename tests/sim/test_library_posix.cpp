@@ -8,7 +8,8 @@
 
 namespace ft232h::sim::test {
 
-TestLibrary::TestLibrary(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+TestLibrary::TestLibrary(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+}
 
 TestLibrary::~TestLibrary() {
     if (handle_ != nullptr) {

@@ -5,7 +5,8 @@
 
 namespace ft232h::sim::test {
 
-TestLibrary::TestLibrary(const std::string& path) : handle_(LoadLibraryA(path.c_str())) {}
+TestLibrary::TestLibrary(const std::string& path) : handle_(LoadLibraryA(path.c_str())) {
+}
 
 TestLibrary::~TestLibrary() {
     if (handle_ != nullptr) {
