@@ -283,9 +283,8 @@ table=$(
         echo "The dump misses its target on the disk only. It executes $(ratio "${ir[dump]}" "${ir[baseline]}")× the"
         echo "baseline's instructions, and with its directory in RAM it takes"
         echo "$(ratio "${seconds[ram_dump]}" "${paired[ram_dump]}")× the baseline's time. The rest is the file"
-        echo "system's: the dump writes its 37 keys one at a time, and each write replaces the settings file whole"
-        echo "(a temporary file and a rename, so that an interrupted dump never leaves a broken file); on this"
-        echo "disk each replacement costs a fraction of a millisecond in the kernel."
+        echo "system's: the dump replaces the settings file whole (a temporary file and a rename, so that an"
+        echo "interrupted dump never leaves a broken file) and then syncs the file and its directory to the disk."
     fi
 )
 
