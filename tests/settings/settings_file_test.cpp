@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "eeprom/erase_init.hpp"
 #include "eeprom/profile_file.hpp"
 #include "tests/settings/temporary_directory.hpp"
 #include "tests/support/fake_console.hpp"
@@ -31,28 +32,6 @@ constexpr std::int32_t kDevice = 3;
 void Put(EepromString& buffer, std::string_view text) {
     buffer.fill('\0');
     std::memcpy(buffer.data(), text.data(), text.size());
-}
-
-// The record and strings a fresh FT232H holds.
-EepromRecord DefaultRecord() {
-    EepromRecord record;
-    record.deviceType = 8;
-    record.VendorId = 1027;
-    record.ProductId = 24596;
-    record.SerNumEnable = 1;
-    record.MaxPower = 100;
-    record.ACDriveCurrent = 4;
-    record.ADDriveCurrent = 4;
-    record.DriverType = 1;
-    return record;
-}
-
-EepromStrings DefaultStrings() {
-    EepromStrings strings;
-    Put(strings.Manufacturer, "FTDI");
-    Put(strings.ManufacturerId, "FT");
-    Put(strings.Description, "USB <-> Serial Converter");
-    return strings;
 }
 
 constexpr std::string_view kDefaultDump =
@@ -151,13 +130,12 @@ protected:
 
 using Sequence = std::vector<FakeEntryPoint>;
 const Sequence kOpenReadClose = {FakeEntryPoint::kOpen, FakeEntryPoint::kEepromRead, FakeEntryPoint::kClose};
-const Sequence kOpenProgramClose = {FakeEntryPoint::kOpen, FakeEntryPoint::kEepromProgram, FakeEntryPoint::kClose};
 
 // --- Dump ------------------------------------------------------------------
 
 TEST_F(SettingsFile, DumpOfTheDefaultImageGivesTheListedLinesInOrder) {
-    fake.eeprom = DefaultRecord();
-    fake.eepromStrings = DefaultStrings();
+    fake.eeprom = DefaultEepromRecord();
+    fake.eepromStrings = DefaultEepromStrings();
     ASSERT_TRUE(Dump());
     EXPECT_EQ(ReadBytes(dumpPath), kDefaultDump);
     EXPECT_EQ(fake.Sequence(), kOpenReadClose);
@@ -170,44 +148,9 @@ TEST_F(SettingsFile, DumpOfTheDefaultImageGivesTheListedLinesInOrder) {
     EXPECT_TRUE(console.output.empty());
 }
 
-TEST_F(SettingsFile, DumpIntoAnExistingFileKeepsItsOtherSectionsKeysAndComments) {
-    WriteBytes(dumpPath, "; my board\r\n[Notes]\r\nowner=me\r\n[COMMON]\r\ndeviceType=99\r\nMyKey=1\r\n\r\n[DESC]\r\n");
-    fake.eeprom = DefaultRecord();
-    fake.eepromStrings = DefaultStrings();
-    ASSERT_TRUE(Dump());
-    // Blank lines are layout, which Windows may redo; every other line stays
-    // in its place and the dump's keys join their sections.
-    const std::string dump(kDefaultDump);
-    const auto lines = [](std::string_view text) {
-        std::string kept;
-        for (std::size_t at = 0; at < text.size();) {
-            const std::size_t end = text.find("\r\n", at);
-            if (end > at) {
-                kept.append(text.substr(at, end - at)).append("\n");
-            }
-            at = end + 2;
-        }
-        return kept;
-    };
-    const auto part = [&](std::string_view from, std::string_view to) {
-        return dump.substr(dump.find(from), to.empty() ? std::string::npos : dump.find(to) - dump.find(from));
-    };
-    EXPECT_EQ(
-        lines(ReadBytes(dumpPath)),
-        lines("; my board\r\n[Notes]\r\nowner=me\r\n[COMMON]\r\ndeviceType=8\r\nMyKey=1\r\n" +
-              part("VendorId", "[FT232H]") + "[DESC]\r\n" + part("Manufacturer=", "[COMMON]") + part("[FT232H]", "")));
-}
-
-TEST_F(SettingsFile, DumpThatCannotWriteItsFileFailsAfterClosing) {
-    std::filesystem::create_directory(dumpPath);
-    fake.eeprom = DefaultRecord();
-    EXPECT_FALSE(Dump());
-    EXPECT_EQ(fake.Sequence(), kOpenReadClose);
-}
-
 TEST_F(SettingsFile, DumpOfAStringWithALineBreakFailsButWritesEveryOtherKey) {
-    fake.eeprom = DefaultRecord();
-    fake.eepromStrings = DefaultStrings();
+    fake.eeprom = DefaultEepromRecord();
+    fake.eepromStrings = DefaultEepromStrings();
     Put(fake.eepromStrings.Description, "two\r\nlines");
     EXPECT_FALSE(Dump());
     std::string expected(kDefaultDump);
@@ -224,53 +167,12 @@ TEST_F(SettingsFile, DumpWhoseReadFailsWritesNothingAndCloses) {
     EXPECT_EQ(fake.Sequence(), kOpenReadClose);
 }
 
-TEST_F(SettingsFile, DumpWhoseOpenFailsTouchesNothingElse) {
-    fake.StatusOf(FakeEntryPoint::kOpen) = kFtDeviceNotFound;
-    EXPECT_FALSE(Dump());
-    EXPECT_FALSE(std::filesystem::exists(dumpPath));
-    EXPECT_EQ(fake.Sequence(), Sequence{FakeEntryPoint::kOpen});
-}
-
-TEST_F(SettingsFile, DumpWithALibraryLackingTheReadFails) {
-    fake.Remove(FakeEntryPoint::kEepromRead);
-    EXPECT_FALSE(Dump());
-    EXPECT_FALSE(std::filesystem::exists(dumpPath));
-    EXPECT_EQ(fake.Sequence(), (Sequence{FakeEntryPoint::kOpen, FakeEntryPoint::kClose}));
-}
-
 // --- Program ---------------------------------------------------------------
-
-TEST_F(SettingsFile, ProgramFromAMissingFileSaysSoAndLeavesTheDeviceAlone) {
-    EXPECT_FALSE(Program());
-    EXPECT_EQ(console.output, writePath + " がありません\r\n");
-    EXPECT_TRUE(fake.calls.empty());
-}
-
-TEST_F(SettingsFile, ProgramFromAFileThatCannotBeReadSaysSoAndLeavesTheDeviceAlone) {
-    std::filesystem::create_directory(writePath);
-    EXPECT_FALSE(Program());
-    EXPECT_EQ(console.output, writePath + " を読み込めません\r\n");
-    EXPECT_TRUE(fake.calls.empty());
-}
-
-TEST_F(SettingsFile, ProgramWithOnlyTheDeviceTypeGivesZerosAndEmptyStrings) {
-    ASSERT_TRUE(Program("[COMMON]\r\ndeviceType=8\r\n"));
-    EXPECT_EQ(fake.Sequence(), kOpenProgramClose);
-    EXPECT_EQ(fake.calls[0].deviceIndex, kDevice);
-    EXPECT_EQ(fake.calls[1].handle, fake.handle);
-    EXPECT_EQ(fake.calls[1].recordSize, 44u);
-    EXPECT_EQ(fake.calls[2].handle, fake.handle);
-    EepromRecord expected{};
-    expected.deviceType = 8;
-    EXPECT_EQ(BytesOf(Programmed().record), BytesOf(expected));  // alignment bytes 0 as well
-    ExpectSameStrings(Programmed().strings, EepromStrings{});
-    EXPECT_TRUE(console.output.empty());
-}
 
 TEST_F(SettingsFile, ProgramOfTheDefaultDumpGivesTheDefaultImage) {
     ASSERT_TRUE(Program(kDefaultDump));
-    EXPECT_EQ(BytesOf(Programmed().record), BytesOf(DefaultRecord()));
-    ExpectSameStrings(Programmed().strings, DefaultStrings());
+    EXPECT_EQ(BytesOf(Programmed().record), BytesOf(DefaultEepromRecord()));
+    ExpectSameStrings(Programmed().strings, DefaultEepromStrings());
 }
 
 TEST_F(SettingsFile, ProgramReadsDecimalAndHexadecimalNumbersToTheFullWidthOfTheirField) {
@@ -343,31 +245,7 @@ TEST_F(SettingsFile, ProgramTakesStringsOfUpToSixtyThreeBytes) {
     EXPECT_EQ(TextOf(Programmed().strings.SerialNumber), "FT123");
 }
 
-TEST_F(SettingsFile, ProgramWhoseOpenFailsDoesNotProgramOrClose) {
-    fake.StatusOf(FakeEntryPoint::kOpen) = kFtDeviceNotFound;
-    EXPECT_FALSE(Program(kDefaultDump));
-    EXPECT_EQ(fake.Sequence(), Sequence{FakeEntryPoint::kOpen});
-}
-
-TEST_F(SettingsFile, ProgramRefusedByTheLibraryFailsAfterClosingAndLeavesTheFile) {
-    fake.StatusOf(FakeEntryPoint::kEepromProgram) = kFtOtherError;
-    EXPECT_FALSE(Program(kDefaultDump));
-    EXPECT_EQ(fake.Sequence(), kOpenProgramClose);
-    EXPECT_EQ(ReadBytes(writePath), kDefaultDump);
-}
-
 // --- Both ways -------------------------------------------------------------
-
-TEST_F(SettingsFile, BlanksAroundADescriptionSurviveDumpCopyAndProgram) {
-    fake.eeprom = DefaultRecord();
-    fake.eepromStrings = DefaultStrings();
-    Put(fake.eepromStrings.Description, "  \tspaced out\t  ");
-    ASSERT_TRUE(Dump());
-    WriteBytes(writePath, ReadBytes(dumpPath));
-    fake.calls.clear();
-    ASSERT_TRUE(Program());
-    EXPECT_EQ(TextOf(Programmed().strings.Description), "  \tspaced out\t  ");
-}
 
 // Any image the library can hold comes back unchanged through a dump, a copy
 // and a program. Set FT232H_TEST_SEED to repeat a run.

@@ -76,22 +76,6 @@ TEST(SimState, FormatsAndParsesBackEveryField) {
     EXPECT_NE(text.find("serial FT2232A\n"), std::string::npos) << text;
 }
 
-TEST(SimState, SavesAndLoadsThroughAFile) {
-    const fs::path path = fs::temp_directory_path() / ("ft232h_sim_state_" + std::to_string(std::random_device{}()));
-    const SimState state = RichState();
-    std::string error;
-    ASSERT_TRUE(SaveStateFile(path.string(), state, error)) << error;
-    // The save replaces an existing file as well.
-    ASSERT_TRUE(SaveStateFile(path.string(), state, error)) << error;
-
-    SimState loaded;
-    EXPECT_EQ(LoadStateFile(path.string(), loaded, error), LoadResult::Loaded) << error;
-    EXPECT_EQ(loaded, state);
-    EXPECT_FALSE(fs::exists(path.string() + ".new"));
-    fs::remove(path);
-    EXPECT_EQ(LoadStateFile(path.string(), loaded, error), LoadResult::NotFound);
-}
-
 TEST(SimState, ReadsTheHandWrittenForms) {
     const SimState state = ParseOrFail(
         "# two devices\r\n"
@@ -156,29 +140,6 @@ TEST(SimState, RefusesMalformedStates) {
         EXPECT_EQ(error.rfind("line ", 0), 0U) << text << " gave: " << error;
         EXPECT_TRUE(state.log) << "a refused text must leave the state alone: " << text;
     }
-}
-
-TEST(SimLog, ParsesWhatItFormats) {
-    SimLogEntry entry;
-    entry.entryPoint = "FT_EEPROM_Program";
-    entry.arguments = {{"device", "2"}, {"size", "44"}, {"manufacturer", ""}, {"serial", "-"}};
-    entry.status = 6;
-    const std::string line = FormatLogEntry(entry);
-    EXPECT_EQ(line, "FT_EEPROM_Program device=2 size=44 manufacturer= serial=- -> 6");
-
-    std::vector<SimLogEntry> entries;
-    std::string error;
-    ASSERT_TRUE(ParseLog(line + "\nFT_Close device=2 -> 0\n", entries, error)) << error;
-    ASSERT_EQ(entries.size(), 2U);
-    EXPECT_EQ(entries[0].entryPoint, "FT_EEPROM_Program");
-    EXPECT_EQ(entries[0].arguments, entry.arguments);
-    EXPECT_EQ(entries[0].status, 6U);
-    ASSERT_NE(entries[1].Argument("device"), nullptr);
-    EXPECT_EQ(*entries[1].Argument("device"), "2");
-    EXPECT_EQ(entries[1].Argument("size"), nullptr);
-
-    EXPECT_FALSE(ParseLog("FT_Open index=0 ->\n", entries, error));
-    EXPECT_FALSE(ParseLog("FT_Open index 0 -> 0\n", entries, error));
 }
 
 // The built library, loaded into this process and pointed at a state file in
@@ -272,39 +233,6 @@ protected:
     FT_EraseEE_t erase_ = nullptr;
 };
 
-TEST_F(SimLibrary, ListsDevicesInTheLibraryNodeLayout) {
-    SimState state;
-    state.devices = {MakeOtherDevice("FT2232A"), MakeFt232hDevice("0123456789ABCDEF"), MakeFt232hDevice("FT3")};
-    state.devices[2].inUse = true;
-    Write(state);
-    ASSERT_NO_FATAL_FAILURE(Bind());
-
-    std::uint32_t count = 0;
-    ASSERT_EQ(create_(&count), kFtOk);
-    ASSERT_EQ(count, 3U);
-    std::vector<DeviceInfoNode> nodes(count);
-    ASSERT_EQ(get_(nodes.data(), &count), kFtOk);
-    EXPECT_EQ(count, 3U);
-
-    EXPECT_EQ(nodes[0].Type, kDeviceTypeFt2232h);
-    EXPECT_EQ(nodes[1].Type, kDeviceTypeFt232h);
-    EXPECT_EQ(nodes[1].ID, 0x04036014U);
-    EXPECT_EQ(std::memcmp(nodes[1].SerialNumber, "0123456789ABCDEF", 16), 0);
-    EXPECT_STREQ(nodes[1].Description, "USB <-> Serial Converter");
-    EXPECT_EQ(nodes[1].ftHandle, nullptr);
-    // Held by another process: only the flags, with the open bit.
-    EXPECT_EQ(nodes[2].Flags, 0x3U);
-    EXPECT_EQ(nodes[2].Type, 0U);
-    EXPECT_EQ(nodes[2].SerialNumber[0], '\0');
-
-    // A device open here shows its handle.
-    const FtHandle handle = Open(1);
-    ASSERT_EQ(get_(nodes.data(), &count), kFtOk);
-    EXPECT_EQ(nodes[1].ftHandle, handle);
-    EXPECT_EQ(nodes[1].Flags & 1U, 1U);
-    EXPECT_EQ(close_(handle), kFtOk);
-}
-
 TEST_F(SimLibrary, FillsNoMoreNodesThanTheCallerHasAndReportsOverriddenCounts) {
     SimState state;
     state.devices = {MakeFt232hDevice("A"), MakeFt232hDevice("B"), MakeFt232hDevice("C")};
@@ -330,52 +258,6 @@ TEST_F(SimLibrary, FillsNoMoreNodesThanTheCallerHasAndReportsOverriddenCounts) {
     count = 1;
     ASSERT_EQ(get_(nodes.data(), &count), kFtOk);
     EXPECT_EQ(count, 9U);
-}
-
-TEST_F(SimLibrary, ReadsProgramsAndErasesAcrossLoads) {
-    SimState state;
-    state.devices = {MakeOtherDevice("X"), MakeFt232hDevice("FT1234")};
-    Write(state);
-    ASSERT_NO_FATAL_FAILURE(Bind());
-    ASSERT_NE(read_, nullptr);
-    ASSERT_NE(program_, nullptr);
-
-    FtHandle handle = Open(1);
-    EepromRecord record = ReadableRecord();
-    EepromStrings strings;
-    strings.Manufacturer.fill('#');
-    ASSERT_EQ(ReadEeprom(handle, record, strings), kFtOk);
-    EXPECT_EQ(ToRecordBytes(record), ToRecordBytes(DefaultEepromRecord()));
-    EXPECT_STREQ(strings.Manufacturer.data(), "FTDI");
-    EXPECT_EQ(strings.Manufacturer[5], '#') << "wrote past the terminator";
-    EXPECT_STREQ(strings.ManufacturerId.data(), "FT");
-    EXPECT_STREQ(strings.Description.data(), "USB <-> Serial Converter");
-    EXPECT_STREQ(strings.SerialNumber.data(), "FT1234");
-
-    record.Cbus5 = 0x0A;
-    record.alignment41 = {7, 8, 9};
-    SetString(strings.SerialNumber, "NEW1");
-    ASSERT_EQ(ProgramEeprom(handle, record, strings), kFtOk);
-    EXPECT_EQ(close_(handle), kFtOk);
-
-    // Another process sees the change, alignment bytes included.
-    const SimDevice stored = Read().devices[1];
-    EXPECT_EQ(stored.eeprom.record, ToRecordBytes(record));
-    EXPECT_EQ(stored.eeprom.serialNumber, "NEW1");
-    EXPECT_EQ(stored.serialNumber, NodeSerial("FT1234")) << "the list shows the chip as enumerated";
-
-    handle = Open(1);
-    EepromRecord again = ReadableRecord();
-    EepromStrings againStrings;
-    ASSERT_EQ(ReadEeprom(handle, again, againStrings), kFtOk);
-    EXPECT_EQ(ToRecordBytes(again), ToRecordBytes(record));
-
-    ASSERT_EQ(erase_(handle), kFtOk);
-    EXPECT_FALSE(Read().devices[1].eeprom.programmed);
-    again = ReadableRecord();
-    EXPECT_EQ(ReadEeprom(handle, again, againStrings), kFtEepromNotProgrammed);
-    EXPECT_EQ(close_(handle), kFtOk);
-    EXPECT_EQ(close_(handle), kInvalidHandle);
 }
 
 TEST_F(SimLibrary, RefusesWhatTheRealLibraryRefuses) {
@@ -500,32 +382,6 @@ TEST_F(SimLibrary, ServesNoDevicesWithoutAStateAndFailsOnABrokenOne) {
 
     std::ofstream(statePath_) << "device 0\n  tpye 8\n";
     EXPECT_EQ(create_(&count), kFtOtherError);
-}
-
-TEST_F(SimLibrary, FindsItsStateBesideItselfWithoutTheVariable) {
-    test::ClearEnvironmentValue(kStateEnvironmentVariable);
-    const fs::path copy = directory_ / fs::path(FT232H_SIM_LIBRARY).filename();
-    fs::copy_file(FT232H_SIM_LIBRARY, copy);
-    SimState state;
-    state.log = true;
-    state.devices = {MakeFt232hDevice("BESIDE")};
-    std::string error;
-    ASSERT_TRUE(SaveStateFile((directory_ / kStateFileName).string(), state, error)) << error;
-    ASSERT_NO_FATAL_FAILURE(Bind(copy.string().c_str()));
-
-    std::uint32_t count = 0;
-    EXPECT_EQ(create_(&count), kFtOk);
-    EXPECT_EQ(count, 1U);
-    EXPECT_EQ(Log().size(), 1U);
-}
-
-TEST_F(SimLibrary, LegacyBuildLacksTheEepromEntryPoints) {
-    Write(SimState{});
-    ASSERT_NO_FATAL_FAILURE(Bind(FT232H_SIM_LEGACY_LIBRARY));
-    EXPECT_EQ(read_, nullptr);
-    EXPECT_EQ(program_, nullptr);
-    EXPECT_NE(open_, nullptr);
-    EXPECT_EQ(fs::path(FT232H_SIM_LEGACY_LIBRARY).filename(), fs::path(FT232H_SIM_LIBRARY).filename());
 }
 
 }  // namespace
