@@ -45,7 +45,17 @@ for preset in mingw64 mingw32; do
     # first start of a prefix takes seconds: make each once, before the tests.
     WINEPREFIX="$source_dir/build/$preset/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
     WINEPREFIX="$source_dir/build/$preset/wineprefix" wineserver -w
+    # Wine's server otherwise quits seconds after each run, and a run that
+    # starts while it is quitting can fail to start at all: keep it up for
+    # the whole test run.
+    WINEPREFIX="$source_dir/build/$preset/wineprefix" wineserver -p
 done
+stop_wine() {
+    for preset in mingw64 mingw32; do
+        WINEPREFIX="$source_dir/build/$preset/wineprefix" wineserver -k 2>/dev/null || true
+    done
+}
+trap stop_wine EXIT
 
 # --- native build with every suite ----------------------------------------
 log "building natively"

@@ -53,7 +53,8 @@ protected:
     // nothing to standard error.
     std::string Run(const std::vector<std::string>& arguments) const {
         const ToolRun run = sandbox_.Run(arguments);
-        EXPECT_EQ(run.exitStatus, 0);
+        // Under Wine, standard error also carries Wine's own messages.
+        EXPECT_EQ(run.exitStatus, 0) << run.errors;
         if (!ToolUnderTest::FromEnvironment().windows) {
             EXPECT_EQ(run.errors, "");
         }
