@@ -36,4 +36,18 @@ private:
     std::unique_ptr<SharedLibrary> library_;
 };
 
+// Every device operation's sequence: open the device, act on its handle and
+// close it again whatever the act gave. False without acting when the device
+// cannot be opened, and then nothing is closed; otherwise what `act` returns.
+template <typename Act>
+bool WithOpenDevice(const D2xxBinding& d2xx, std::int32_t deviceIndex, Act&& act) {
+    FtHandle handle = nullptr;
+    if (d2xx.Open(deviceIndex, handle) != kFtOk) {
+        return false;
+    }
+    const bool result = act(handle);
+    d2xx.Close(handle);
+    return result;
+}
+
 }  // namespace ft232h

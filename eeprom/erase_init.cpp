@@ -40,25 +40,14 @@ EepromStrings DefaultEepromStrings() {
 }
 
 bool EraseEeprom(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
-    FtHandle handle = nullptr;
-    if (d2xx.Open(deviceIndex, handle) != kFtOk) {
-        return false;
-    }
-    const bool result = d2xx.EraseEeprom(handle) == kFtOk;
-    d2xx.Close(handle);
-    return result;
+    return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) { return d2xx.EraseEeprom(handle) == kFtOk; });
 }
 
 bool InitEeprom(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
     EepromRecord record = DefaultEepromRecord();
     EepromStrings strings = DefaultEepromStrings();
-    FtHandle handle = nullptr;
-    if (d2xx.Open(deviceIndex, handle) != kFtOk) {
-        return false;
-    }
-    const bool result = d2xx.ProgramEeprom(handle, record, strings) == kFtOk;
-    d2xx.Close(handle);
-    return result;
+    return WithOpenDevice(d2xx, deviceIndex,
+                          [&](FtHandle handle) { return d2xx.ProgramEeprom(handle, record, strings) == kFtOk; });
 }
 
 }  // namespace ft232h

@@ -191,15 +191,13 @@ std::string ShownValue(std::string_view text) {
 }  // namespace
 
 bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath) {
-    EepromStrings strings{};
-    EepromRecord record{};
-    record.deviceType = kDeviceTypeFt232h;
-    FtHandle handle = nullptr;
-    if (d2xx.Open(deviceIndex, handle) != kFtOk) {
-        return false;
-    }
-    bool result = d2xx.ReadEeprom(handle, record, strings) == kFtOk;
-    if (result) {
+    return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
+        EepromStrings strings{};
+        EepromRecord record{};
+        record.deviceType = kDeviceTypeFt232h;
+        if (d2xx.ReadEeprom(handle, record, strings) != kFtOk) {
+            return false;
+        }
         std::array<std::string, kSettings.size()> values;
         std::array<ProfileEntry, kSettings.size()> entries;
         for (std::size_t i = 0; i < kSettings.size(); ++i) {
@@ -208,13 +206,12 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
         }
         // A key that cannot be written does not keep the others out; the
         // dump then reports failure.
-        result = WriteProfileStrings(settingsPath, entries);
+        const bool written = WriteProfileStrings(settingsPath, entries);
         // The dump is already in the file; a flush that fails changes nothing
         // the user could act on.
         static_cast<void>(FlushProfile(settingsPath));
-    }
-    d2xx.Close(handle);
-    return result;
+        return written;
+    });
 }
 
 bool WriteEepromFromFile(const D2xxBinding& d2xx, Console& console, std::int32_t deviceIndex,
@@ -243,13 +240,8 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, Console& console, std::int32_t
     if (!valid) {
         return false;
     }
-    FtHandle handle = nullptr;
-    if (d2xx.Open(deviceIndex, handle) != kFtOk) {
-        return false;
-    }
-    const bool result = d2xx.ProgramEeprom(handle, record, strings) == kFtOk;
-    d2xx.Close(handle);
-    return result;
+    return WithOpenDevice(d2xx, deviceIndex,
+                          [&](FtHandle handle) { return d2xx.ProgramEeprom(handle, record, strings) == kFtOk; });
 }
 
 }  // namespace ft232h

@@ -12,19 +12,11 @@ constexpr std::uint8_t kCbusPowerEnable = 4;
 constexpr std::uint8_t kDriverD2xx = 0;
 constexpr std::uint16_t kMaxPower = 200;
 
-enum class ReadOutcome { kNotOpened, kReadFailed, kRead };
-
-// Opens the device and reads its EEPROM into a record prepared for an
-// FT232H. Unless the device could not be opened, `handle` is left open for
-// the caller to close.
-ReadOutcome OpenAndRead(const D2xxBinding& d2xx, std::int32_t deviceIndex, FtHandle& handle, EepromRecord& record,
-                        EepromStrings& strings) {
+// Reads the EEPROM of the open device into a record prepared for an FT232H.
+bool ReadEeprom(const D2xxBinding& d2xx, FtHandle handle, EepromRecord& record, EepromStrings& strings) {
     strings = EepromStrings{};
     record.deviceType = kDeviceTypeFt232h;
-    if (d2xx.Open(deviceIndex, handle) != kFtOk) {
-        return ReadOutcome::kNotOpened;
-    }
-    return d2xx.ReadEeprom(handle, record, strings) == kFtOk ? ReadOutcome::kRead : ReadOutcome::kReadFailed;
+    return d2xx.ReadEeprom(handle, record, strings) == kFtOk;
 }
 
 }  // namespace
@@ -50,33 +42,24 @@ void ApplyYm2610Profile(EepromRecord& record) {
 }
 
 bool CheckYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
-    FtHandle handle = nullptr;
-    EepromRecord record;
-    EepromStrings strings;
-    const ReadOutcome read = OpenAndRead(d2xx, deviceIndex, handle, record, strings);
-    if (read == ReadOutcome::kNotOpened) {
-        return false;
-    }
-    const bool result = read == ReadOutcome::kRead && MatchesYm2610Profile(record);
-    d2xx.Close(handle);
-    return result;
+    return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
+        EepromRecord record;
+        EepromStrings strings;
+        return ReadEeprom(d2xx, handle, record, strings) && MatchesYm2610Profile(record);
+    });
 }
 
 bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
-    FtHandle handle = nullptr;
-    EepromRecord record;
-    EepromStrings strings;
-    const ReadOutcome read = OpenAndRead(d2xx, deviceIndex, handle, record, strings);
-    if (read == ReadOutcome::kNotOpened) {
-        return false;
-    }
-    bool result = false;
-    if (read == ReadOutcome::kRead) {
+    return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
+        EepromRecord record;
+        EepromStrings strings;
+        if (!ReadEeprom(d2xx, handle, record, strings)) {
+            return false;
+        }
         ApplyYm2610Profile(record);
-        result = d2xx.ProgramEeprom(handle, record, strings) == kFtOk;
-    }
-    d2xx.Close(handle);
-    return result;
+        // The strings go back exactly as the read left them.
+        return d2xx.ProgramEeprom(handle, record, strings) == kFtOk;
+    });
 }
 
 }  // namespace ft232h
