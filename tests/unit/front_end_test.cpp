@@ -10,7 +10,6 @@
 #include "app/device_table.hpp"
 #include "app/messages.hpp"
 #include "app/print_message.hpp"
-#include "app/usage.hpp"
 #include "eeprom/ym2610_profile.hpp"
 #include "tests/support/fake_console.hpp"
 #include "tests/support/fake_d2xx.hpp"
@@ -126,12 +125,6 @@ protected:
         return console.output;
     }
 
-    static std::string Usage() {
-        FakeConsole usage;
-        PrintUsage(usage);
-        return usage.output;
-    }
-
     static std::string Line(const char* format, std::int32_t index, std::string_view path = {}) {
         FakeConsole line;
         PrintMessage(line, format, {index, path});
@@ -143,17 +136,6 @@ protected:
     DeviceTable table;
     FakeConsole console;
 };
-
-TEST_F(CommandLine, AnUnknownOptionPrintsTheUsageAnEmptyLineAndTheComplaint) {
-    EXPECT_EQ(Run("-q", "0"), Usage() + "\r\n" + messages::kWrongOption);
-    EXPECT_TRUE(fake.calls.empty());
-}
-
-TEST_F(CommandLine, ANumberWithoutAnFt232hIsEchoedAsTyped) {
-    EXPECT_EQ(Run("-chk", "1"), "NO.1 \x82\xcc FT232H \x82\xcd\x91\xb6\x8d\xdd\x82\xb5\x82\xdc\x82\xb9\x82\xf1\r\n");
-    EXPECT_EQ(Run("-chk", " x"), Line(messages::kNoSuchDevice, 0).replace(3, 0, " x"));
-    EXPECT_TRUE(fake.calls.empty());
-}
 
 TEST_F(CommandLine, TheNoticeFollowsOnlyASuccessfulChange) {
     EXPECT_EQ(Run("-chk", "2"), Line(messages::kCheckFailed, 2));
