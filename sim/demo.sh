@@ -13,30 +13,7 @@ demo_dir=$(mktemp -d "${TMPDIR:-/tmp}/ft232h-demo-XXXXXX")
 cp build/demo/app/ft232h_eeprom build/demo/sim/libftd2xx.so "$demo_dir/"
 # The simulator reads its devices from this file beside itself and writes
 # every change back, so each run sees what the previous one did.
-cat > "$demo_dir/ftd2xx_sim_state.txt" <<'STATE'
-device 0
-  type 8
-  serial FT6XK1QA
-  description Single RS232-HS
-  eeprom_record_hex 0800000003041460010064000000000000000400000400000000000000000000000000000000000001000000
-  eeprom_manufacturer FTDI
-  eeprom_manufacturer_id FT
-  eeprom_description Single RS232-HS
-  eeprom_serial FT6XK1QA
-device 1
-  type 5
-  serial FT2232A
-  description Dual RS232-HS A
-device 2
-  type 8
-  serial FT9ZP2MC
-  description YM2610 board
-  eeprom_record_hex 0800000003041460010064000000000000000400000400000000000000000000000000000000000001000000
-  eeprom_manufacturer FTDI
-  eeprom_manufacturer_id FT
-  eeprom_description YM2610 board
-  eeprom_serial FT9ZP2MC
-STATE
+cp sim/demo_state.txt "$demo_dir/ftd2xx_sim_state.txt"
 
 # On a terminal the tool shows its Shift_JIS text in the terminal's own
 # character set; into a pipe or file it writes the exact Shift_JIS bytes,

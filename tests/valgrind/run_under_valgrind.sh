@@ -19,27 +19,9 @@ trap 'rm -rf "$sandbox"' EXIT
 cp "$tool" "$sandbox/ft232h_eeprom"
 
 # FT232H devices at list positions 0 and 2, another FTDI chip at 1.
+demo_state="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/sim/demo_state.txt"
 write_devices() {
-    cat > "$sandbox/ftd2xx_sim_state.txt" <<'STATE'
-log 1
-device 0
-  type 8
-  serial FT000001
-  description Single RS232-HS
-  eeprom_record_hex 0800000003041460010064000000000000000400000400000000000000000000000000000000000001000000
-  eeprom_manufacturer FTDI
-  eeprom_manufacturer_id FT
-  eeprom_description USB <-> Serial Converter
-  eeprom_serial FT000001
-device 1
-  type 5
-  serial FT2232A
-  description Dual RS232-HS A
-device 2
-  type 8
-  serial FT000003
-  description Single RS232-HS
-STATE
+    { echo "log 1"; cat "$demo_state"; } > "$sandbox/ftd2xx_sim_state.txt"
 }
 
 add_fault() {
