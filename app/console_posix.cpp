@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -193,6 +194,10 @@ bool IsShiftJis(const std::string& codeset) {
 }  // namespace
 
 std::unique_ptr<Console> OpenStandardOutput() {
+    // A reader that goes away (`| head -1`) must not kill the run with
+    // SIGPIPE half-way through a command: the command still completes, what
+    // cannot be written is lost, and the exit status stays 0.
+    std::signal(SIGPIPE, SIG_IGN);
     if (isatty(STDOUT_FILENO) == 0) {
         return std::make_unique<ByteStreamConsole>();
     }

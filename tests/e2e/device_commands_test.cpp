@@ -152,6 +152,13 @@ TEST_F(DeviceCommands, AFailingCloseDoesNotChangeTheOutcome) {
     EXPECT_EQ(Run({"-chk", "0"}), TwoFt232hTable() + CheckPassed(0));
 }
 
+TEST_F(DeviceCommands, AReaderThatGoesAwayNeitherStopsTheCommandNorChangesTheStatus) {
+    Given(TwoFt232hAroundAnother());
+    const ToolRun run = sandbox_.RunIntoClosedPipe({"-set", "2"});
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    EXPECT_EQ(World().devices[2].eeprom.record, Ym2610Record(TwoFt232hAroundAnother().devices[2].eeprom.record));
+}
+
 class WithAnOldLibrary : public EndToEnd {
 protected:
     WithAnOldLibrary() : EndToEnd(LibraryKind::kLegacySimulator) {}

@@ -135,6 +135,14 @@ std::string ToolSandbox::PrintedPath(const std::string& name) const {
 }
 
 ToolRun ToolSandbox::Run(const std::vector<std::string>& arguments) const {
+    return Start(arguments, false);
+}
+
+ToolRun ToolSandbox::RunIntoClosedPipe(const std::vector<std::string>& arguments) const {
+    return Start(arguments, true);
+}
+
+ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool readerGone) const {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
     std::vector<std::string> command = under.launcher;
     command.push_back((directory_ / under.ToolFileName()).string());
@@ -167,11 +175,15 @@ ToolRun ToolSandbox::Run(const std::vector<std::string>& arguments) const {
         _exit(127);
     }
     close(out[1]);
+    if (readerGone) {
+        close(out[0]);
+        out[0] = -1;
+    }
 
     ToolRun run;
     const std::time_t deadline = std::time(nullptr) + kRunTimeLimitSeconds;
     std::array<char, 4096> buffer{};
-    for (;;) {
+    while (out[0] >= 0) {
         pollfd readable{out[0], POLLIN, 0};
         if (std::time(nullptr) >= deadline) {
             kill(child, SIGKILL);
@@ -193,7 +205,9 @@ ToolRun ToolSandbox::Run(const std::vector<std::string>& arguments) const {
         }
         run.output.append(buffer.data(), static_cast<std::size_t>(got));
     }
-    close(out[0]);
+    if (out[0] >= 0) {
+        close(out[0]);
+    }
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

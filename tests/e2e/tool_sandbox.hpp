@@ -50,8 +50,12 @@ public:
     // Runs the tool with `arguments` from another working directory, so that
     // nothing can depend on it.
     ToolRun Run(const std::vector<std::string>& arguments) const;
+    // The same with standard output a pipe that nobody reads any more.
+    ToolRun RunIntoClosedPipe(const std::vector<std::string>& arguments) const;
 
 private:
+    ToolRun Start(const std::vector<std::string>& arguments, bool readerGone) const;
+
     std::filesystem::path directory_;
     std::filesystem::path workingDirectory_;
 };
