@@ -1,5 +1,7 @@
 #include "eeprom/profile_file.hpp"
 
+#include <utility>
+
 namespace ft232h {
 
 namespace {
@@ -29,6 +31,16 @@ bool WriteProfileString(const std::string& path, std::string_view section, std::
                         std::string_view value) {
     const ProfileEntry entry{section, key, value};
     return WriteProfileStrings(path, std::span<const ProfileEntry>(&entry, 1));
+}
+
+std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
+                                             std::size_t maximumLength) {
+    const ProfileKey wanted{section, key};
+    auto values = ReadProfileStrings(path, std::span<const ProfileKey>(&wanted, 1), maximumLength);
+    if (!values) {
+        return std::nullopt;
+    }
+    return std::move(values->front());
 }
 
 }  // namespace ft232h

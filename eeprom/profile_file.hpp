@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ft232h {
 
@@ -59,6 +60,17 @@ bool FlushProfile(const std::string& path);
 // took that for "every key missing" would act on values nobody wrote.
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
                                              std::size_t maximumLength);
+
+struct ProfileKey {
+    std::string_view section;
+    std::string_view key;
+};
+
+// The values of `keys`, in their order, each as ReadProfileString gives it,
+// taken from one reading of the file so that they all come from the same
+// version of it. nullopt as for ReadProfileString.
+std::optional<std::vector<std::string>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
+                                                           std::size_t maximumLength);
 
 // True when something exists at `path`.
 bool FileExists(const std::string& path);

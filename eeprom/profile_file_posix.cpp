@@ -465,21 +465,38 @@ bool FlushProfile(const ProfileFileCalls& calls, const std::string& path) {
     return file && directory;
 }
 
-std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, const std::string& path,
-                                             std::string_view section, std::string_view key,
-                                             std::size_t maximumLength) {
+std::optional<std::vector<std::string>> ReadProfileStrings(const ProfileFileCalls& calls, const std::string& path,
+                                                           std::span<const ProfileKey> keys,
+                                                           std::size_t maximumLength) {
     const FileContent file = ReadWholeFile(calls, path);
     if (file.state != FileState::kRead || IsUtf16(file.bytes)) {
         return std::nullopt;
     }
-    const KeyLocation location = LocateKey(file.bytes, section, key);
-    if (!location.keyFound) {
-        return std::string();
+    std::vector<std::string> values;
+    values.reserve(keys.size());
+    for (const ProfileKey& wanted : keys) {
+        const KeyLocation location = LocateKey(file.bytes, wanted.section, wanted.key);
+        if (!location.keyFound) {
+            values.emplace_back();
+            continue;
+        }
+        const std::string_view written =
+            std::string_view(file.bytes).substr(location.valueBegin, location.valueEnd - location.valueBegin);
+        const std::string_view value = Unquoted(written);
+        values.emplace_back(value.substr(0, maximumLength < value.size() ? maximumLength + 1 : value.size()));
     }
-    const std::string_view written =
-        std::string_view(file.bytes).substr(location.valueBegin, location.valueEnd - location.valueBegin);
-    const std::string_view value = Unquoted(written);
-    return std::string(value.substr(0, maximumLength < value.size() ? maximumLength + 1 : value.size()));
+    return values;
+}
+
+std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, const std::string& path,
+                                             std::string_view section, std::string_view key,
+                                             std::size_t maximumLength) {
+    const ProfileKey wanted{section, key};
+    auto values = ReadProfileStrings(calls, path, std::span<const ProfileKey>(&wanted, 1), maximumLength);
+    if (!values) {
+        return std::nullopt;
+    }
+    return std::move(values->front());
 }
 
 bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
@@ -490,9 +507,9 @@ bool FlushProfile(const std::string& path) {
     return FlushProfile(kSystemCalls, path);
 }
 
-std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
-                                             std::size_t maximumLength) {
-    return ReadProfileString(kSystemCalls, path, section, key, maximumLength);
+std::optional<std::vector<std::string>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
+                                                           std::size_t maximumLength) {
+    return ReadProfileStrings(kSystemCalls, path, keys, maximumLength);
 }
 
 bool FileExists(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "eeprom/profile_file.hpp"
 
@@ -45,6 +46,8 @@ bool WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path,
 bool WriteProfileString(const ProfileFileCalls& calls, const std::string& path, std::string_view section,
                         std::string_view key, std::string_view value);
 bool FlushProfile(const ProfileFileCalls& calls, const std::string& path);
+std::optional<std::vector<std::string>> ReadProfileStrings(const ProfileFileCalls& calls, const std::string& path,
+                                                           std::span<const ProfileKey> keys, std::size_t maximumLength);
 std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, const std::string& path,
                                              std::string_view section, std::string_view key, std::size_t maximumLength);
 

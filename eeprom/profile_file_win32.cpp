@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 // <windows.h> maps WriteProfileString to the win.ini call WriteProfileStringA,
 // which would rename our own function's declaration and definition here.
@@ -50,8 +52,8 @@ bool FlushProfile(const std::string& path) {
     return WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str()) != FALSE;
 }
 
-std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
-                                             std::size_t maximumLength) {
+std::optional<std::vector<std::string>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
+                                                           std::size_t maximumLength) {
     // The API gives the default for a file it cannot read just as for a
     // missing key; only opening the file tells the two apart.
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -60,16 +62,21 @@ std::optional<std::string> ReadProfileString(const std::string& path, std::strin
     }
     std::fclose(file);
     const std::size_t length = maximumLength < kLargestReadLength ? maximumLength : kLargestReadLength;
-    const std::string sectionText(section);
-    const std::string keyText(key);
-    std::string buffer(length + kReadSpareBytes, '\0');
-    GetPrivateProfileStringA(sectionText.c_str(), keyText.c_str(), "", buffer.data(), static_cast<DWORD>(buffer.size()),
-                             path.c_str());
-    buffer.resize(std::strlen(buffer.c_str()));
-    if (buffer.size() > length + 1) {
-        buffer.resize(length + 1);
+    std::vector<std::string> values;
+    values.reserve(keys.size());
+    for (const ProfileKey& wanted : keys) {
+        const std::string section(wanted.section);
+        const std::string key(wanted.key);
+        std::string buffer(length + kReadSpareBytes, '\0');
+        GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buffer.data(), static_cast<DWORD>(buffer.size()),
+                                 path.c_str());
+        buffer.resize(std::strlen(buffer.c_str()));
+        if (buffer.size() > length + 1) {
+            buffer.resize(length + 1);
+        }
+        values.push_back(std::move(buffer));
     }
-    return buffer;
+    return values;
 }
 
 bool FileExists(const std::string& path) {

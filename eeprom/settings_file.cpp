@@ -221,17 +221,23 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, Console& console, std::int32_t
         PrintMessage(console, "%s がありません\r\n", {std::string_view(settingsPath)});
         return false;
     }
+    std::array<ProfileKey, kSettings.size()> keys;
+    for (std::size_t i = 0; i < kSettings.size(); ++i) {
+        keys[i] = {kSettings[i].section, kSettings[i].key};
+    }
+    const auto texts = ReadProfileStrings(settingsPath, keys, kLongestValue);
+    if (!texts) {
+        PrintMessage(console, "%s を読み込めません\r\n", {std::string_view(settingsPath)});
+        return false;
+    }
     EepromRecord record{};
     bool valid = true;
-    for (const Setting& setting : kSettings) {
-        const auto text = ReadProfileString(settingsPath, setting.section, setting.key, kLongestValue);
-        if (!text) {
-            PrintMessage(console, "%s を読み込めません\r\n", {std::string_view(settingsPath)});
-            return false;
-        }
+    for (std::size_t i = 0; i < kSettings.size(); ++i) {
+        const Setting& setting = kSettings[i];
+        const std::string& text = (*texts)[i];
         // Every bad value is reported, so one run shows all there is to fix.
-        if (!StoreValue(setting, *text, record, strings)) {
-            const std::string shown = ShownValue(*text);
+        if (!StoreValue(setting, text, record, strings)) {
+            const std::string shown = ShownValue(text);
             PrintMessage(console, "%s の %s=%s は不正な値です\r\n",
                          {std::string_view(settingsPath), setting.key, std::string_view(shown)});
             valid = false;
