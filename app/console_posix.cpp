@@ -197,7 +197,7 @@ std::unique_ptr<Console> OpenStandardOutput() {
     // A reader that goes away (`| head -1`) must not kill the run with
     // SIGPIPE half-way through a command: the command still completes, what
     // cannot be written is lost, and the exit status stays 0.
-    std::signal(SIGPIPE, SIG_IGN);
+    static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
     if (isatty(STDOUT_FILENO) == 0) {
         return std::make_unique<ByteStreamConsole>();
     }

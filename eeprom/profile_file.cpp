@@ -37,10 +37,8 @@ std::optional<std::string> ReadProfileString(const std::string& path, std::strin
                                              std::size_t maximumLength) {
     const ProfileKey wanted{section, key};
     auto values = ReadProfileStrings(path, std::span<const ProfileKey>(&wanted, 1), maximumLength);
-    if (!values) {
-        return std::nullopt;
-    }
-    return std::move(values->front());
+    // The value is moved out of the list, which no copy elision could do.
+    return values ? std::optional<std::string>(std::move(values->front())) : std::nullopt;
 }
 
 }  // namespace ft232h

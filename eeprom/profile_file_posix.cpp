@@ -493,10 +493,8 @@ std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, cons
                                              std::size_t maximumLength) {
     const ProfileKey wanted{section, key};
     auto values = ReadProfileStrings(calls, path, std::span<const ProfileKey>(&wanted, 1), maximumLength);
-    if (!values) {
-        return std::nullopt;
-    }
-    return std::move(values->front());
+    // The value is moved out of the list, which no copy elision could do.
+    return values ? std::optional<std::string>(std::move(values->front())) : std::nullopt;
 }
 
 bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
