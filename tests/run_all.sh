@@ -10,7 +10,7 @@ cd "$source_dir"
 log() { printf '\n==> %s\n' "$*"; }
 
 # --- what the suites need -------------------------------------------------
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
+packages=(cmake g++ libgtest-dev libgmock-dev
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
           valgrind clang libclang-rt-14-dev clang-tidy cppcheck clang-format
           hyperfine)
