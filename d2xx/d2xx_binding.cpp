@@ -32,6 +32,7 @@ void D2xxBinding::Close(FtHandle handle) const {
 }
 
 FtStatus D2xxBinding::ReadEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const {
+    record.deviceType = kDeviceTypeFt232h;
     const auto call = Resolve<FT_EEPROM_Read_t>("FT_EEPROM_Read");
     return call != nullptr
                ? call(handle, &record, kEepromRecordSize, strings.Manufacturer.data(), strings.ManufacturerId.data(),

@@ -25,6 +25,8 @@ public:
     // The status of FT_Close means nothing to the tool, so it is not returned.
     void Close(FtHandle handle) const;
     // Passes the record with its size, 44, and the four strings in their order.
+    // The library reads only as the device type the record names, so the
+    // record is marked as an FT232H's first; the call fills the rest.
     FtStatus ReadEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const;
     FtStatus ProgramEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const;
     FtStatus EraseEeprom(FtHandle handle) const;

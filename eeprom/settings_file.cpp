@@ -194,7 +194,6 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
     return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
         EepromStrings strings{};
         EepromRecord record{};
-        record.deviceType = kDeviceTypeFt232h;
         if (d2xx.ReadEeprom(handle, record, strings) != kFtOk) {
             return false;
         }

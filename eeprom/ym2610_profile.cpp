@@ -12,13 +12,6 @@ constexpr std::uint8_t kCbusPowerEnable = 4;
 constexpr std::uint8_t kDriverD2xx = 0;
 constexpr std::uint16_t kMaxPower = 200;
 
-// Reads the EEPROM of the open device into a record prepared for an FT232H.
-bool ReadEeprom(const D2xxBinding& d2xx, FtHandle handle, EepromRecord& record, EepromStrings& strings) {
-    strings = EepromStrings{};
-    record.deviceType = kDeviceTypeFt232h;
-    return d2xx.ReadEeprom(handle, record, strings) == kFtOk;
-}
-
 }  // namespace
 
 bool MatchesYm2610Profile(const EepromRecord& record) {
@@ -45,7 +38,7 @@ bool CheckYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
     return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
         EepromRecord record;
         EepromStrings strings;
-        return ReadEeprom(d2xx, handle, record, strings) && MatchesYm2610Profile(record);
+        return d2xx.ReadEeprom(handle, record, strings) == kFtOk && MatchesYm2610Profile(record);
     });
 }
 
@@ -53,7 +46,7 @@ bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
     return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
         EepromRecord record;
         EepromStrings strings;
-        if (!ReadEeprom(d2xx, handle, record, strings)) {
+        if (d2xx.ReadEeprom(handle, record, strings) != kFtOk) {
             return false;
         }
         ApplyYm2610Profile(record);
