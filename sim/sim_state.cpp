@@ -27,6 +27,17 @@ constexpr std::array<std::pair<EntryPoint, std::string_view>, 7> kEntryPointName
     {EntryPoint::EraseEe, "FT_EraseEE"},
 }};
 
+// Removes the first line from `text` and gives it without its LF or CR LF.
+std::string_view TakeLine(std::string_view& text) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -145,12 +156,7 @@ public:
         std::size_t lineNumber = 0;
         while (!text.empty()) {
             ++lineNumber;
-            const std::size_t end = text.find('\n');
-            std::string_view line = text.substr(0, end);
-            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-            if (!line.empty() && line.back() == '\r') {
-                line.remove_suffix(1);
-            }
+            const std::string_view line = TakeLine(text);
             std::string what;
             if (!ParseLine(line, what)) {
                 error = "line " + std::to_string(lineNumber) + ": " + what;
@@ -693,12 +699,7 @@ bool ParseLog(std::string_view text, std::vector<SimLogEntry>& entries, std::str
     std::size_t lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
+        std::string_view line = TakeLine(text);
         std::vector<std::string_view> words;
         while (!line.empty()) {
             const std::size_t space = line.find(' ');
