@@ -14,13 +14,28 @@
 namespace ft232h {
 namespace {
 
+// Programming from a settings file: whatever kept the file from the device
+// is reported before the command's own line.
+bool ProgramFromSettingsFile(const CommandContext& c) {
+    SettingsFileReport report;
+    const bool programmed = WriteEepromFromFile(c.d2xx, c.deviceIndex, c.settingsPath, report);
+    const std::string_view path = c.settingsPath;
+    if (report.access == SettingsFileAccess::kMissing) {
+        PrintMessage(c.console, messages::kSettingsFileMissing, {path});
+    } else if (report.access == SettingsFileAccess::kUnreadable) {
+        PrintMessage(c.console, messages::kSettingsFileUnreadable, {path});
+    }
+    for (const RefusedValue& refused : report.refused) {
+        PrintMessage(c.console, messages::kInvalidValue, {path, refused.key, std::string_view(refused.shown)});
+    }
+    return programmed;
+}
+
 constexpr std::array<CommandRow, 6> kCommandTable{{
     {"-r", kDumpFilePrefix,
      [](const CommandContext& c) { return ReadEepromToFile(c.d2xx, c.deviceIndex, c.settingsPath); },
      messages::kReadDone, messages::kReadFailed, false},
-    {"-w", kWriteFilePrefix,
-     [](const CommandContext& c) { return WriteEepromFromFile(c.d2xx, c.console, c.deviceIndex, c.settingsPath); },
-     messages::kWriteDone, messages::kWriteFailed, true},
+    {"-w", kWriteFilePrefix, ProgramFromSettingsFile, messages::kWriteDone, messages::kWriteFailed, true},
     {"-chk",
      {},
      [](const CommandContext& c) { return CheckYm2610Profile(c.d2xx, c.deviceIndex); },

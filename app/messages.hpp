@@ -34,6 +34,9 @@ inline constexpr const char* kReadDone = "NO.%d の FT232H の eeprom を %s に
 inline constexpr const char* kReadFailed = "NO.%d の FT232H の eeprom 読み出しが失敗しました\r\n";
 inline constexpr const char* kWriteDone = "%s の内容を NO.%d の FT232H の eeprom に書き込みました\r\n";
 inline constexpr const char* kWriteFailed = "NO.%d の FT232H の eeprom 書き込みが失敗しました\r\n";
+inline constexpr const char* kSettingsFileMissing = "%s がありません\r\n";
+inline constexpr const char* kSettingsFileUnreadable = "%s を読み込めません\r\n";
+inline constexpr const char* kInvalidValue = "%s の %s=%s は不正な値です\r\n";
 inline constexpr const char* kCheckPassed = "NO.%d の FT232H は YM2610 用にセッティングされています\r\n";
 inline constexpr const char* kCheckFailed = "NO.%d の FT232H は YM2610 用には使えません\r\n";
 inline constexpr const char* kSetDone = "NO.%d の FT232H を YM2610 用にセットしました\r\n";

@@ -8,7 +8,6 @@
 #include <string_view>
 #include <variant>
 
-#include "app/print_message.hpp"
 #include "eeprom/profile_file.hpp"
 
 namespace ft232h {
@@ -213,11 +212,12 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
     });
 }
 
-bool WriteEepromFromFile(const D2xxBinding& d2xx, Console& console, std::int32_t deviceIndex,
-                         const std::string& settingsPath) {
+bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath,
+                         SettingsFileReport& report) {
+    report = SettingsFileReport{};
     EepromStrings strings{};
     if (!FileExists(settingsPath)) {
-        PrintMessage(console, "%s がありません\r\n", {std::string_view(settingsPath)});
+        report.access = SettingsFileAccess::kMissing;
         return false;
     }
     std::array<ProfileKey, kSettings.size()> keys;
@@ -226,23 +226,19 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, Console& console, std::int32_t
     }
     const auto texts = ReadProfileStrings(settingsPath, keys, kLongestValue);
     if (!texts) {
-        PrintMessage(console, "%s を読み込めません\r\n", {std::string_view(settingsPath)});
+        report.access = SettingsFileAccess::kUnreadable;
         return false;
     }
     EepromRecord record{};
-    bool valid = true;
     for (std::size_t i = 0; i < kSettings.size(); ++i) {
         const Setting& setting = kSettings[i];
         const std::string& text = (*texts)[i];
         // Every bad value is reported, so one run shows all there is to fix.
         if (!StoreValue(setting, text, record, strings)) {
-            const std::string shown = ShownValue(text);
-            PrintMessage(console, "%s の %s=%s は不正な値です\r\n",
-                         {std::string_view(settingsPath), setting.key, std::string_view(shown)});
-            valid = false;
+            report.refused.push_back({setting.key, ShownValue(text)});
         }
     }
-    if (!valid) {
+    if (!report.refused.empty()) {
         return false;
     }
     return WithOpenDevice(d2xx, deviceIndex,

@@ -5,8 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
-#include "app/console.hpp"
 #include "d2xx/d2xx_binding.hpp"
 
 namespace ft232h {
@@ -21,15 +22,31 @@ namespace ft232h {
 // nothing.
 bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath);
 
+enum class SettingsFileAccess { kRead, kMissing, kUnreadable };
+
+// A value of the file that cannot be programmed.
+struct RefusedValue {
+    std::string_view key;
+    // The value as written, cut short when long, for the user to find it.
+    std::string shown;
+};
+
+// Why a settings file kept the device from being programmed, for the caller
+// to tell the user: the file itself, or every value that is refused.
+struct SettingsFileReport {
+    SettingsFileAccess access = SettingsFileAccess::kRead;
+    std::vector<RefusedValue> refused;
+};
+
 // Reads the 37 keys from the file at `settingsPath` and programs the device
 // at `deviceIndex` with them: missing keys and empty values give 0 and empty
 // strings. Numbers are decimal, or hexadecimal after 0x. True when the
 // device took the image.
-// Before the device is opened, false with a line printed when the file is
-// missing ("... がありません") or cannot be read, or when a value is not a
-// number that fits its field or is a string of more than 63 bytes (one line
-// per such key; the device is then left alone).
-bool WriteEepromFromFile(const D2xxBinding& d2xx, Console& console, std::int32_t deviceIndex,
-                         const std::string& settingsPath);
+// Before the device is opened, false with `report` saying why when the file
+// is missing or cannot be read, or when a value is not a number that fits
+// its field or is a string of more than 63 bytes (every such key, in the
+// order of the file's table; the device is then left alone). Prints nothing.
+bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath,
+                         SettingsFileReport& report);
 
 }  // namespace ft232h

@@ -13,14 +13,12 @@
 #include "eeprom/erase_init.hpp"
 #include "eeprom/profile_file.hpp"
 #include "tests/settings/temporary_directory.hpp"
-#include "tests/support/fake_console.hpp"
 #include "tests/support/fake_d2xx.hpp"
 
 namespace ft232h {
 namespace {
 
 using testing::FakeCall;
-using testing::FakeConsole;
 using testing::FakeD2xx;
 using testing::FakeEntryPoint;
 using testing::ReadBytes;
@@ -108,7 +106,7 @@ void ExpectSameStrings(const EepromStrings& actual, const EepromStrings& expecte
 class SettingsFile : public ::testing::Test {
 protected:
     bool Dump() { return ReadEepromToFile(d2xx, kDevice, dumpPath); }
-    bool Program() { return WriteEepromFromFile(d2xx, console, kDevice, writePath); }
+    bool Program() { return WriteEepromFromFile(d2xx, kDevice, writePath, report); }
     bool Program(std::string_view fileBytes) {
         WriteBytes(writePath, fileBytes);
         return Program();
@@ -125,8 +123,17 @@ protected:
     std::string writePath = directory.File("ft232h_eeprom_to_write_no3.ini");
     FakeD2xx fake;
     D2xxBinding d2xx = fake.Binding();
-    FakeConsole console;
+    SettingsFileReport report;
 };
+
+// The refused values as "key=shown", in the order reported.
+std::vector<std::string> Refusals(const SettingsFileReport& report) {
+    std::vector<std::string> lines;
+    for (const RefusedValue& refused : report.refused) {
+        lines.push_back(std::string(refused.key) + "=" + refused.shown);
+    }
+    return lines;
+}
 
 using Sequence = std::vector<FakeEntryPoint>;
 const Sequence kOpenReadClose = {FakeEntryPoint::kOpen, FakeEntryPoint::kEepromRead, FakeEntryPoint::kClose};
@@ -145,7 +152,6 @@ TEST_F(SettingsFile, DumpOfTheDefaultImageGivesTheListedLinesInOrder) {
     EXPECT_EQ(read.recordSize, 44u);
     EXPECT_EQ(read.record.deviceType, 8u);
     EXPECT_EQ(fake.calls[2].handle, fake.handle);
-    EXPECT_TRUE(console.output.empty());
 }
 
 TEST_F(SettingsFile, DumpOfAStringWithALineBreakFailsButWritesEveryOtherKey) {
@@ -224,17 +230,15 @@ TEST_F(SettingsFile, ProgramRefusesValuesThatAreNoNumberOrDoNotFitAndNamesThem) 
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
-        console.output.clear();
         EXPECT_FALSE(Program("[" + c.section + "]\r\n" + c.line + "\r\n"));
-        EXPECT_EQ(console.output, writePath + " の " + c.key + "=" + c.shown + " は不正な値です\r\n");
+        EXPECT_EQ(Refusals(report), std::vector<std::string>{c.key + "=" + c.shown});
         EXPECT_TRUE(fake.calls.empty());
     }
 }
 
 TEST_F(SettingsFile, ProgramReportsEveryBadValueInOneRun) {
     EXPECT_FALSE(Program("[COMMON]\r\nVendorId=x\r\n[FT232H]\r\nCbus9=256\r\n"));
-    EXPECT_EQ(console.output,
-              writePath + " の VendorId=x は不正な値です\r\n" + writePath + " の Cbus9=256 は不正な値です\r\n");
+    EXPECT_EQ(Refusals(report), (std::vector<std::string>{"VendorId=x", "Cbus9=256"}));
     EXPECT_TRUE(fake.calls.empty());
 }
 
@@ -292,7 +296,7 @@ TEST_F(SettingsFile, AnyImageSurvivesDumpCopyAndProgram) {
         // The same file each round: later dumps rewrite the values in place.
         ASSERT_TRUE(Dump());
         WriteBytes(writePath, ReadBytes(dumpPath));
-        ASSERT_TRUE(Program()) << console.output;
+        ASSERT_TRUE(Program()) << ::testing::PrintToString(Refusals(report));
         EXPECT_EQ(BytesOf(Programmed().record), BytesOf(WithoutAlignment(record)));
         ExpectSameStrings(Programmed().strings, strings);
         if (HasFailure()) {
