@@ -26,9 +26,10 @@ bool IsWritableProfileEntry(std::string_view section, std::string_view key, std:
 // Sets `key` in `section` of the file at `path` to `value` exactly as given,
 // creating the file and the section when missing. A new key goes after the
 // last non-blank line of its section, a new section at the end of the file;
-// every other line of the file is kept as it was. False, with the file left
-// as it was, when the file could not be written or the entry is not
-// writable (IsWritableProfileEntry).
+// every other line of the file is kept as it was. A symbolic link at `path`
+// stays, and the file it leads to gets the change. False, with the file left
+// as it was, when the file could not be written, a link at `path` leads
+// nowhere, or the entry is not writable (IsWritableProfileEntry).
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value);
 

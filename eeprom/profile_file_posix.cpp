@@ -12,7 +12,9 @@
 //
 // Each write rereads the file and replaces it whole through a temporary file
 // and a rename, so a failure at any point leaves either the old file or the
-// new one, never a mixture or a short file.
+// new one, never a mixture or a short file. A settings file that is a
+// symbolic link is written through, as on Windows: the file it leads to is
+// replaced in its own directory and the link stays.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -35,7 +38,7 @@ int SystemOpen(const char* path, int flags, mode_t mode) {
 }
 
 constexpr ProfileFileCalls kSystemCalls{
-    SystemOpen, ::read, ::write, ::fstat, ::access, ::fchmod, ::fsync, ::close, ::rename, ::unlink,
+    SystemOpen, ::read, ::write, ::fstat, ::lstat, ::realpath, ::access, ::fchmod, ::fsync, ::close, ::rename, ::unlink,
 };
 
 constexpr std::string_view kLineBreak = "\r\n";
@@ -194,6 +197,29 @@ bool ReplaceFile(const ProfileFileCalls& calls, const std::string& path, const F
         calls.unlink(temporary.c_str());
     }
     return good;
+}
+
+// The file a write replaces: `path` itself, or the file a symbolic link
+// there leads to, through any chain of links, relative ones taken from the
+// directory of the link that holds them. Renaming over the link would turn
+// it into a file of its own and leave the file it named stale. nullopt when
+// the link leads nowhere or in a circle: a new file in the link's place is
+// not what its owner set up, so nothing is written.
+std::optional<std::string> FileToReplace(const ProfileFileCalls& calls, const std::string& path) {
+    struct stat status {};
+    if (calls.lstat(path.c_str(), &status) != 0) {
+        return errno == ENOENT ? std::optional<std::string>(path) : std::nullopt;
+    }
+    if (!S_ISLNK(status.st_mode)) {
+        return path;
+    }
+    char* const resolved = calls.realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return std::nullopt;
+    }
+    std::string target(resolved);
+    std::free(resolved);  // NOLINT(cppcoreguidelines-no-malloc): realpath's own buffer
+    return target;
 }
 
 // ---------------------------------------------------------------------------
@@ -420,13 +446,17 @@ bool WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path,
     if (entries.empty()) {
         return true;
     }
-    const FileContent old = ReadWholeFile(calls, path);
+    const std::optional<std::string> target = FileToReplace(calls, path);
+    if (!target) {
+        return false;
+    }
+    const FileContent old = ReadWholeFile(calls, *target);
     if (old.state == FileState::kFailed || IsUtf16(old.bytes)) {
         return false;
     }
     // A read-only settings file stays as it is, as on Windows; the rename
     // alone would otherwise replace it.
-    if (old.state == FileState::kRead && calls.access(path.c_str(), W_OK) != 0) {
+    if (old.state == FileState::kRead && calls.access(target->c_str(), W_OK) != 0) {
         return false;
     }
     bool all = true;
@@ -449,7 +479,7 @@ bool WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path,
         return false;
     }
     const Edit whole{0, std::move(bytes), old.bytes.size()};
-    return ReplaceFile(calls, path, old, whole) && all;
+    return ReplaceFile(calls, *target, old, whole) && all;
 }
 
 bool WriteProfileString(const ProfileFileCalls& calls, const std::string& path, std::string_view section,
@@ -459,9 +489,14 @@ bool WriteProfileString(const ProfileFileCalls& calls, const std::string& path, 
 }
 
 bool FlushProfile(const ProfileFileCalls& calls, const std::string& path) {
-    // The data of the file, then the directory entry the rename made.
-    const bool file = SyncPath(calls, path, O_NONBLOCK);
-    const bool directory = SyncPath(calls, DirectoryOf(path), O_DIRECTORY);
+    // The data of the file, then the directory entry the rename made: the
+    // directory of the file a link leads to, where the rename was.
+    const std::optional<std::string> target = FileToReplace(calls, path);
+    if (!target) {
+        return false;
+    }
+    const bool file = SyncPath(calls, *target, O_NONBLOCK);
+    const bool directory = SyncPath(calls, DirectoryOf(*target), O_DIRECTORY);
     return file && directory;
 }
 

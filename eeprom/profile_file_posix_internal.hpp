@@ -24,6 +24,9 @@ struct ProfileFileCalls {
     ssize_t (*read)(int fd, void* buffer, std::size_t size);
     ssize_t (*write)(int fd, const void* buffer, std::size_t size);
     int (*fstat)(int fd, struct stat* status);
+    int (*lstat)(const char* path, struct stat* status);
+    // With a null `resolved`, as used here, the result is the caller's to free.
+    char* (*realpath)(const char* path, char* resolved);
     int (*access)(const char* path, int mode);
     int (*fchmod)(int fd, mode_t mode);
     int (*fsync)(int fd);

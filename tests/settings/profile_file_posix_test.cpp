@@ -5,7 +5,10 @@
 
 #include <array>
 #include <cerrno>
+#include <filesystem>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "eeprom/profile_file.hpp"
 #include "eeprom/profile_file_posix_internal.hpp"
@@ -244,6 +247,8 @@ struct Injection {
     int fsyncs = 0;
     int accessResult = 0;
     bool shortWrites = false;
+    // Creating a file in this directory fails as in one without write access.
+    std::string unwritableDirectory = {};
 };
 Injection injection;
 
@@ -256,7 +261,17 @@ bool FailsNow() {
 }
 
 constexpr ProfileFileCalls kInjectingCalls{
-    [](const char* p, int flags, mode_t mode) { return FailsNow() ? -1 : ::open(p, flags, mode); },
+    [](const char* p, int flags, mode_t mode) {
+        if (FailsNow()) {
+            return -1;
+        }
+        if ((flags & O_CREAT) != 0 && !injection.unwritableDirectory.empty() &&
+            std::filesystem::path(p).parent_path() == injection.unwritableDirectory) {
+            errno = EACCES;
+            return -1;
+        }
+        return ::open(p, flags, mode);
+    },
     [](int fd, void* buffer, std::size_t size) -> ssize_t { return FailsNow() ? -1 : ::read(fd, buffer, size); },
     [](int fd, const void* buffer, std::size_t size) -> ssize_t {
         if (FailsNow()) {
@@ -266,6 +281,8 @@ constexpr ProfileFileCalls kInjectingCalls{
         return ::write(fd, buffer, injection.shortWrites && size > 1 ? size / 2 : size);
     },
     [](int fd, struct stat* status) { return FailsNow() ? -1 : ::fstat(fd, status); },
+    [](const char* p, struct stat* status) { return FailsNow() ? -1 : ::lstat(p, status); },
+    [](const char* p, char* resolved) { return FailsNow() ? nullptr : ::realpath(p, resolved); },
     [](const char* p, int mode) {
         if (FailsNow()) {
             return -1;
@@ -391,6 +408,75 @@ TEST_F(ProfileFileFailure, WritesDoNotSyncTheFlushDoes) {
         ASSERT_TRUE(WriteProfileString(kInjectingCalls, path, "A", "k" + std::to_string(key), "v"));
     }
     EXPECT_EQ(injection.fsyncs, 0);
+}
+
+// --- Symbolic links ----------------------------------------------------------
+
+TEST_F(ProfileFile, AWriteThroughASymbolicLinkReplacesTheFileItLeadsToAndKeepsTheLink) {
+    namespace fs = std::filesystem;
+    const fs::path real = directory.Path() / "real";
+    const fs::path other = directory.Path() / "other";
+    fs::create_directories(real);
+    fs::create_directories(other);
+    const std::string target = (real / "conf.ini").string();
+    struct Case {
+        const char* name;
+        fs::path linkTarget;
+        // A link between the settings file and the file, or none.
+        fs::path via;
+    };
+    const std::vector<Case> cases = {
+        {"absolute", target, {}},
+        {"relative", "real/conf.ini", {}},
+        {"chain with a relative hop", "other/hop.ini", "../real/conf.ini"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(path);
+        fs::remove(other / "hop.ini");
+        WriteBytes(target, "; mine\r\n[A]\r\nk=old\r\n");
+        if (!c.via.empty()) {
+            fs::create_symlink(c.via, other / "hop.ini");
+        }
+        fs::create_symlink(c.linkTarget, path);
+        EXPECT_TRUE(WriteProfileString(path, "A", "k", "new"));
+        EXPECT_TRUE(FlushProfile(path));
+        EXPECT_TRUE(fs::is_symlink(path));
+        EXPECT_EQ(fs::read_symlink(path), c.linkTarget);
+        EXPECT_EQ(ReadBytes(target), "; mine\r\n[A]\r\nk=new\r\n");
+        EXPECT_EQ(directory.Names(), (std::set<std::string>{"other", "real", "settings.ini"}));
+    }
+}
+
+TEST_F(ProfileFileFailure, ALinkThatLeadsNowhereOrIntoAnUnwritableDirectoryChangesNothing) {
+    namespace fs = std::filesystem;
+    const fs::path real = directory.Path() / "real";
+    fs::create_directories(real);
+    const std::string target = (real / "conf.ini").string();
+    const std::string before = "[A]\r\nk=old\r\n";
+    WriteBytes(target, before);
+    struct Case {
+        const char* name;
+        fs::path linkTarget;
+        std::string unwritableDirectory = {};
+    };
+    const std::vector<Case> cases = {
+        {"dangling", "real/missing.ini", {}},
+        {"into a missing directory", "nowhere/conf.ini", {}},
+        {"in a circle", "settings.ini", {}},
+        {"into a directory that cannot be written", "real/conf.ini", real.string()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(path);
+        fs::create_symlink(c.linkTarget, path);
+        injection = Injection{.unwritableDirectory = c.unwritableDirectory};
+        EXPECT_FALSE(WriteProfileString(kInjectingCalls, path, "A", "k", "new"));
+        EXPECT_EQ(fs::read_symlink(path), c.linkTarget);
+        EXPECT_EQ(ReadBytes(target), before);
+        EXPECT_EQ(directory.Names(), (std::set<std::string>{"real", "settings.ini"}));
+        EXPECT_EQ(std::distance(fs::directory_iterator(real), fs::directory_iterator()), 1);
+    }
 }
 
 }  // namespace
