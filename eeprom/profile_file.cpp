@@ -10,16 +10,16 @@ bool HoldsLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // A name with blanks at its ends would be read back without them.
 bool IsTrimmedName(std::string_view name) {
-    return !name.empty() && !IsBlank(name.front()) && !IsBlank(name.back()) && !HoldsLineBreakOrNul(name);
+    return !name.empty() && !IsProfileBlank(name.front()) && !IsProfileBlank(name.back()) && !HoldsLineBreakOrNul(name);
 }
 
 }  // namespace
+
+bool IsProfileBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
+}
 
 bool IsWritableProfileEntry(std::string_view section, std::string_view key, std::string_view value) {
     return IsTrimmedName(section) && section.find(']') == std::string_view::npos && IsTrimmedName(key) &&

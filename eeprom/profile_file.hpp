@@ -16,11 +16,16 @@ namespace ft232h {
 // Paths are full paths: given a bare file name, the Windows API would look in
 // the Windows directory rather than the current one.
 
+// The bytes that Windows takes for blanks around names and values: space,
+// tab, vertical tab, form feed and the old end-of-file mark ^Z (0x1A).
+bool IsProfileBlank(char c);
+
 // True when the entry can be written and read back unchanged: a non-empty
 // section without ']', a non-empty key without '=' that does not start like
-// a comment or a section line, names without blanks at either end, and none
-// of the three holding CR, LF or NUL (a line-based file of C strings cannot
-// carry them). The value's own blanks are kept only when it is quoted.
+// a comment or a section line, names without blanks (IsProfileBlank) at
+// either end, and none of the three holding CR, LF or NUL (a line-based file
+// of C strings cannot carry them). The value's own blanks are kept only when
+// it is quoted.
 bool IsWritableProfileEntry(std::string_view section, std::string_view key, std::string_view value);
 
 // Sets `key` in `section` of the file at `path` to `value` exactly as given,
@@ -50,11 +55,12 @@ bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> 
 // False when that could not be ensured.
 bool FlushProfile(const std::string& path);
 
-// The value of `key` in `section`: names match without regard to case,
-// blanks around the value are dropped and one pair of enclosing quotes
-// (double or single, as Windows does) is removed. Empty when the section or
-// the key is missing, or the key has no value (the first of duplicated
-// sections and keys counts). A value longer than `maximumLength` bytes comes
+// The value of `key` in `section`: lines end at CR LF, LF or a lone CR, a
+// NUL ends a line's text, names match without regard to case, blanks around
+// the value are dropped and one pair of enclosing quotes (double or single,
+// as Windows does) is removed. Empty when the section or the key is missing,
+// or the key has no value (the first of duplicated sections and keys counts,
+// a line holding only the key's name among them). A value longer than `maximumLength` bytes comes
 // back cut to `maximumLength` + 1 bytes, so a caller can tell that it was
 // too long without ever holding an unbounded line.
 // nullopt when the file itself is missing or cannot be read: a caller that

@@ -5,10 +5,11 @@
 // does on the files people meet, so a settings file moves between Windows and
 // other systems unchanged: names match without regard to ASCII case, blanks
 // around names and values do not count, one pair of enclosing quotes is
-// removed, the first of duplicated sections and keys counts, LF and CR LF
-// line ends read alike and new lines are written with CR LF. Unlike the
-// Windows API, it never rewrites a line it does not have to change: every
-// other byte of the file stays as it was.
+// removed, the first of duplicated sections and keys counts, CR LF, LF and a
+// lone CR all end a line, a NUL ends a line's text, and new lines are
+// written with CR LF. Unlike the Windows API, it never rewrites a line it
+// does not have to change: every other byte of the file, line ends
+// included, stays as it was.
 //
 // Each write rereads the file and replaces it whole through a temporary file
 // and a rename, so a failure at any point leaves either the old file or the
@@ -225,18 +226,20 @@ std::optional<std::string> FileToReplace(const ProfileFileCalls& calls, const st
 // ---------------------------------------------------------------------------
 // The text of a settings file.
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
+    while (!text.empty() && IsProfileBlank(text.front())) {
         text.remove_prefix(1);
     }
-    while (!text.empty() && IsBlank(text.back())) {
+    while (!text.empty() && IsProfileBlank(text.back())) {
         text.remove_suffix(1);
     }
     return text;
+}
+
+// A NUL ends the text that counts, as it ends a C string on Windows; the
+// line itself still goes on to its break.
+std::string_view UpToNul(std::string_view text) {
+    return text.substr(0, text.find('\0'));
 }
 
 char FoldCase(char c) {
@@ -263,35 +266,71 @@ bool IsUtf16(std::string_view bytes) {
 }
 
 // Where the lines of the file start: after a UTF-8 byte order mark, which an
-// editor may put in front of the first section.
+// editor may put in front of the first section. The mark changes nothing
+// else: values stay the bytes they are, both ways. Windows would convert
+// them between UTF-8 and the system's code page, which gives another string
+// on another machine and turns a byte the page lacks into '?', where the
+// EEPROM's strings are single bytes that must come back as they went.
 std::size_t FirstLineStart(std::string_view bytes) {
     return bytes.starts_with(kUtf8ByteOrderMark) ? kUtf8ByteOrderMark.size() : 0;
 }
 
 struct Line {
     std::size_t begin = 0;
-    // Where the line's text ends and its line break (CR LF, LF, or nothing
-    // at the end of the file) begins.
-    std::size_t textEnd = 0;
+    // Where the line's break begins (the end of the file when it has none).
+    std::size_t breakBegin = 0;
     // Where the next line begins.
     std::size_t next = 0;
-    bool hasLineFeed = false;
+    bool hasBreak = false;
 };
 
-Line LineAt(std::string_view bytes, std::size_t begin) {
-    Line line;
-    line.begin = begin;
-    const void* found = std::memchr(bytes.data() + begin, '\n', bytes.size() - begin);
-    const std::size_t lineFeed =
-        found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data()) : bytes.size();
-    line.hasLineFeed = found != nullptr;
-    line.next = line.hasLineFeed ? lineFeed + 1 : lineFeed;
-    line.textEnd = lineFeed;
-    while (line.textEnd > begin && bytes[line.textEnd - 1] == '\r') {
-        --line.textEnd;
+// Splits a file into lines as Windows does: CR LF, LF and a lone CR each end
+// a line, so an LF CR pair is a line end and an empty line. CRs in a row
+// before an LF, which a text-mode write of CR LF leaves behind, are one
+// break. The next CR and the next LF are each searched for once and kept
+// until passed, so a file costs two searches of its bytes however it is cut.
+class LineSplitter {
+public:
+    explicit LineSplitter(std::string_view bytes) : bytes_(bytes) {}
+
+    // The line starting at `begin`; lines are asked for in file order.
+    Line At(std::size_t begin) {
+        Line line;
+        line.begin = begin;
+        line.breakBegin = std::min(Next('\r', begin, carriageReturn_), Next('\n', begin, lineFeed_));
+        line.hasBreak = line.breakBegin < bytes_.size();
+        line.next = line.breakBegin;
+        if (line.hasBreak && bytes_[line.breakBegin] == '\r') {
+            std::size_t after = line.breakBegin;
+            while (after < bytes_.size() && bytes_[after] == '\r') {
+                ++after;
+            }
+            if (after < bytes_.size() && bytes_[after] == '\n') {
+                line.next = after;
+            }
+        }
+        if (line.hasBreak) {
+            ++line.next;
+        }
+        return line;
     }
-    return line;
-}
+
+private:
+    static constexpr std::size_t kNotSearched = static_cast<std::size_t>(-1);
+
+    std::size_t Next(char wanted, std::size_t from, std::size_t& found) const {
+        if (found == kNotSearched || found < from) {
+            const void* at = std::memchr(bytes_.data() + from, wanted, bytes_.size() - from);
+            found =
+                at != nullptr ? static_cast<std::size_t>(static_cast<const char*>(at) - bytes_.data()) : bytes_.size();
+        }
+        return found;
+    }
+
+    std::string_view bytes_;
+    std::size_t carriageReturn_ = kNotSearched;
+    std::size_t lineFeed_ = kNotSearched;
+};
 
 // The name of a section line ("[name]", blanks allowed around and inside
 // the brackets, anything after the last bracket ignored, as Windows does),
@@ -314,14 +353,21 @@ struct KeyLocation {
     // has nothing else): a new key goes there, before any blank lines that
     // separate the section from the next.
     std::size_t sectionEnd = 0;
-    bool sectionEndHasLineFeed = false;
+    bool sectionEndHasBreak = false;
     bool keyFound = false;
-    // The value as written, without the blanks around it.
+    // The key's line is its name alone: a value needs its '=' first.
+    bool keyWithoutEquals = false;
+    // The value as written, without the blanks around it; for a name alone,
+    // the end of the name.
     std::size_t valueBegin = 0;
     std::size_t valueEnd = 0;
-    // The end of the key's line before its line break.
-    std::size_t lineTextEnd = 0;
+    // Where the key's line break begins.
+    std::size_t lineBreakBegin = 0;
 };
+
+std::size_t OffsetIn(std::string_view bytes, std::string_view part) {
+    return static_cast<std::size_t>(part.data() - bytes.data());
+}
 
 // One pass over the lines, ending as soon as the key is found or the first
 // section of that name is over: later sections of the same name are not
@@ -331,17 +377,18 @@ struct KeyLocation {
 KeyLocation LocateKey(std::string_view bytes, std::string_view section, std::string_view key) {
     KeyLocation location;
     bool inSection = false;
+    LineSplitter lines(bytes);
     for (std::size_t begin = FirstLineStart(bytes); begin < bytes.size();) {
-        const Line line = LineAt(bytes, begin);
+        const Line line = lines.At(begin);
         begin = line.next;
         std::size_t first = line.begin;
-        while (first < line.textEnd && IsBlank(bytes[first])) {
+        while (first < line.breakBegin && IsProfileBlank(bytes[first])) {
             ++first;
         }
-        if (first == line.textEnd || (!inSection && bytes[first] != '[')) {
+        if (first == line.breakBegin || bytes[first] == '\0' || (!inSection && bytes[first] != '[')) {
             continue;
         }
-        const std::string_view text = TrimBlanks(bytes.substr(first, line.textEnd - first));
+        const std::string_view text = TrimBlanks(UpToNul(bytes.substr(first, line.breakBegin - first)));
         if (const auto name = SectionName(text)) {
             if (inSection) {
                 break;
@@ -350,7 +397,7 @@ KeyLocation LocateKey(std::string_view bytes, std::string_view section, std::str
             if (inSection) {
                 location.sectionFound = true;
                 location.sectionEnd = line.next;
-                location.sectionEndHasLineFeed = line.hasLineFeed;
+                location.sectionEndHasBreak = line.hasBreak;
             }
             continue;
         }
@@ -358,48 +405,58 @@ KeyLocation LocateKey(std::string_view bytes, std::string_view section, std::str
             continue;
         }
         location.sectionEnd = line.next;
-        location.sectionEndHasLineFeed = line.hasLineFeed;
-        // Comments never hold keys; nor do lines without '='.
+        location.sectionEndHasBreak = line.hasBreak;
+        // Comments never hold keys. A line without '=' is a key without a
+        // value: Windows reads it as missing, and it hides a later line of
+        // the same name.
         const std::size_t equals = text.find('=');
-        if (text.front() == ';' || equals == std::string_view::npos ||
-            !EqualIgnoringCase(TrimBlanks(text.substr(0, equals)), key)) {
+        const std::string_view name = TrimBlanks(text.substr(0, equals));
+        if (text.front() == ';' || !EqualIgnoringCase(name, key)) {
             continue;
         }
-        const std::string_view value = TrimBlanks(text.substr(equals + 1));
         location.keyFound = true;
-        location.valueBegin =
-            value.empty() ? first + equals + 1 : first + static_cast<std::size_t>(value.data() - text.data());
+        location.lineBreakBegin = line.breakBegin;
+        if (equals == std::string_view::npos) {
+            location.keyWithoutEquals = true;
+            location.valueBegin = OffsetIn(bytes, name) + name.size();
+            location.valueEnd = location.valueBegin;
+            break;
+        }
+        const std::string_view value = TrimBlanks(text.substr(equals + 1));
+        location.valueBegin = value.empty() ? OffsetIn(bytes, text) + equals + 1 : OffsetIn(bytes, value);
         location.valueEnd = location.valueBegin + value.size();
-        location.lineTextEnd = line.textEnd;
         break;
     }
     return location;
 }
 
-bool EndsWithLineFeed(std::string_view bytes) {
-    return bytes.size() <= FirstLineStart(bytes) || bytes.back() == '\n';
+bool EndsWithLineBreak(std::string_view bytes) {
+    return bytes.size() <= FirstLineStart(bytes) || bytes.back() == '\n' || bytes.back() == '\r';
 }
 
 // How the file's bytes change when the key is set: only the key's value
 // changes, or one line is inserted at the end of its section, or a section
-// is appended.
+// is appended. Every other line keeps its bytes and its own line break.
 Edit KeySetEdit(std::string_view bytes, std::string_view section, std::string_view key, std::string_view value) {
     const KeyLocation location = LocateKey(bytes, section, key);
     Edit edit;
     if (location.keyFound) {
         edit.keepUntil = location.valueBegin;
-        edit.inserted = value;
-        edit.resumeFrom = location.lineTextEnd;
+        if (location.keyWithoutEquals) {
+            edit.inserted = "=";
+        }
+        edit.inserted.append(value);
+        edit.resumeFrom = location.lineBreakBegin;
         return edit;
     }
     if (location.sectionFound) {
         edit.keepUntil = location.sectionEnd;
-        if (!location.sectionEndHasLineFeed) {
+        if (!location.sectionEndHasBreak) {
             edit.inserted.append(kLineBreak);
         }
     } else {
         edit.keepUntil = bytes.size();
-        if (!EndsWithLineFeed(bytes)) {
+        if (!EndsWithLineBreak(bytes)) {
             edit.inserted.append(kLineBreak);
         }
         edit.inserted.append("[").append(section).append("]").append(kLineBreak);

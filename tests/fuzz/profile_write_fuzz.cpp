@@ -73,7 +73,7 @@ bool ChangedWithinOneLine(std::string_view before, std::string_view after) {
            before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
         ++suffix;
     }
-    return before.substr(prefix, before.size() - prefix - suffix).find('\n') == std::string_view::npos;
+    return before.substr(prefix, before.size() - prefix - suffix).find_first_of("\r\n") == std::string_view::npos;
 }
 
 }  // namespace

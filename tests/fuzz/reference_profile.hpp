@@ -28,8 +28,9 @@ struct ReferenceFile {
     std::vector<ReferenceSection> sections;  // in file order, duplicates kept
 };
 
+// Space, tab, vertical tab, form feed and ^Z, as Windows trims them.
 inline bool IsReferenceBlank(char c) {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
 }
 
 inline std::string_view ReferenceTrim(std::string_view text) {
@@ -75,15 +76,14 @@ inline ReferenceFile ParseReferenceFile(std::string_view bytes) {
     if (bytes.starts_with("\xEF\xBB\xBF")) {
         bytes.remove_prefix(3);
     }
+    // Every CR and every LF ends a line (a run of them leaves empty lines,
+    // which count for nothing); a NUL ends the line's text.
     std::vector<std::string_view> lines;
     while (!bytes.empty()) {
-        const std::size_t lineFeed = bytes.find('\n');
-        std::string_view line = bytes.substr(0, lineFeed);
-        bytes.remove_prefix(lineFeed == std::string_view::npos ? bytes.size() : lineFeed + 1);
-        while (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        lines.push_back(line);
+        const std::size_t end = bytes.find_first_of("\r\n");
+        const std::string_view line = bytes.substr(0, end);
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        lines.push_back(line.substr(0, line.find('\0')));
     }
     for (const std::string_view raw : lines) {
         const std::string_view line = ReferenceTrim(raw);
@@ -95,12 +95,15 @@ inline ReferenceFile ParseReferenceFile(std::string_view bytes) {
             file.sections.push_back({std::string(ReferenceTrim(line.substr(1, close - 1))), {}});
             continue;
         }
-        const std::size_t equals = line.find('=');
-        if (file.sections.empty() || line.front() == ';' || equals == std::string_view::npos) {
+        if (file.sections.empty() || line.front() == ';') {
             continue;
         }
+        // A name without '=' is a key without a value, which hides any later
+        // key of its name.
+        const std::size_t equals = line.find('=');
+        const std::string_view value = equals == std::string_view::npos ? "" : line.substr(equals + 1);
         file.sections.back().entries.push_back(
-            {std::string(ReferenceTrim(line.substr(0, equals))), std::string(ReferenceTrim(line.substr(equals + 1)))});
+            {std::string(ReferenceTrim(line.substr(0, equals))), std::string(ReferenceTrim(value))});
     }
     return file;
 }

@@ -142,6 +142,8 @@ TEST_F(ProfileFile, NewKeyGoesAfterTheLastNonBlankLineOfItsSection) {
     EXPECT_EQ(AfterWrite("[A]\n\n[B]\n", "A", "z", "3"), "[A]\nz=3\r\n\n[B]\n");
     EXPECT_EQ(AfterWrite("[A]\nx=1", "A", "z", "3"), "[A]\nx=1\r\nz=3\r\n");
     EXPECT_EQ(AfterWrite("[A]", "A", "z", "3"), "[A]\r\nz=3\r\n");
+    // A lone CR ends a line; CRs in a row before an LF are one break.
+    EXPECT_EQ(AfterWrite("[A]\rx=1\r\r\n\r[B]\r", "A", "z", "3"), "[A]\rx=1\r\r\nz=3\r\n\r[B]\r");
     // Into the first section of that name, as reading looks only there.
     EXPECT_EQ(AfterWrite("[A]\nx=1\n[B]\n[A]\ny=2\n", "A", "y", "3"), "[A]\nx=1\ny=3\r\n[B]\n[A]\ny=2\n");
     EXPECT_EQ(ReadProfileString(path, "A", "y", kLongest), "3");
@@ -434,7 +436,7 @@ TEST_F(ProfileFile, AWriteThroughASymbolicLinkReplacesTheFileItLeadsToAndKeepsTh
         SCOPED_TRACE(c.name);
         fs::remove(path);
         fs::remove(other / "hop.ini");
-        WriteBytes(target, "; mine\r\n[A]\r\nk=old\r\n");
+        WriteBytes(target, "; mine\r\n[A]\rk=old\r");
         if (!c.via.empty()) {
             fs::create_symlink(c.via, other / "hop.ini");
         }
@@ -443,7 +445,7 @@ TEST_F(ProfileFile, AWriteThroughASymbolicLinkReplacesTheFileItLeadsToAndKeepsTh
         EXPECT_TRUE(FlushProfile(path));
         EXPECT_TRUE(fs::is_symlink(path));
         EXPECT_EQ(fs::read_symlink(path), c.linkTarget);
-        EXPECT_EQ(ReadBytes(target), "; mine\r\n[A]\r\nk=new\r\n");
+        EXPECT_EQ(ReadBytes(target), "; mine\r\n[A]\rk=new\r");
         EXPECT_EQ(directory.Names(), (std::set<std::string>{"other", "real", "settings.ini"}));
     }
 }

@@ -251,6 +251,115 @@ TEST_F(SettingsFile, ProgramTakesStringsOfUpToSixtyThreeBytes) {
 
 // --- Both ways -------------------------------------------------------------
 
+// Files laid out as Windows reads them, though not as the dump writes them:
+// line ends other than CR LF, blanks other than space and tab, NUL bytes, a
+// name alone, a byte order mark. Each programs what Windows reads in it
+// (written plainly beside it) or is refused; a dump into it keeps the bytes
+// it does not own and programs the device's own image back.
+TEST_F(SettingsFile, FilesLaidOutAsWindowsReadsThemProgramAndDumpAsThere) {
+    using namespace std::string_literals;
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string plain;
+        std::vector<std::string> refused;
+        std::vector<std::string> kept;
+    };
+    const std::vector<Case> cases = {
+        {"lone CR", "[COMMON]\rVendorId=6\r", "[COMMON]\r\nVendorId=6\r\n", {}, {"[COMMON]\r"}},
+        {"lone CR between two keys",
+         "[DESC]\r\nManufacturer=Acme\rSerialNumber=X1",
+         "[DESC]\r\nManufacturer=Acme\r\nSerialNumber=X1\r\n",
+         {},
+         {}},
+        {"lone CR lines after an owned key",
+         "[COMMON]\r\nMaxPower=90\r[Notes]\rOwner=me\r\n",
+         "[COMMON]\r\nMaxPower=90\r\n",
+         {},
+         {"[COMMON]\r\n", "[Notes]\rOwner=me\r\n"}},
+        {"LF CR",
+         "[COMMON]\n\rVendorId=6\n\rProductId=7\n\r",
+         "[COMMON]\r\nVendorId=6\r\nProductId=7\r\n",
+         {},
+         {"[COMMON]\n\r"}},
+        {"vertical tab before a number",
+         "[FT232H]\r\nIsFifo=\x0b"
+         "0\r\n",
+         "[FT232H]\r\nIsFifo=0\r\n",
+         {},
+         {}},
+        {"vertical tab after quotes", "[DESC]\r\nManufacturerId=\"\"\x0b\r\n", "[DESC]\r\nManufacturerId=\r\n", {}, {}},
+        {"form feed and ^Z around a name and a number",
+         "[FT232H]\r\n\x0c"
+         "Cbus1\x1a=\x0c"
+         "3\x1a\r\n",
+         "[FT232H]\r\nCbus1=3\r\n",
+         {},
+         {}},
+        {"NUL after a number", "[FT232H]\r\nCbus7=4\0\r\n"s, "[FT232H]\r\nCbus7=4\r\n", {}, {}},
+        {"NUL as the whole text", "[DESC]\r\nDescription=\0junk\r\n"s, "[DESC]\r\n", {}, {}},
+        {"a name alone hides the key below",
+         "[FT232H]\r\nCbus8\r\nCbus8=2\r\n",
+         "[FT232H]\r\n",
+         {},
+         {"\r\nCbus8=2\r\n"}},
+        {"UTF-8 byte order mark, bytes kept raw",
+         "\xEF\xBB\xBF[DESC]\r\nManufacturer=\"\x93"
+         "Acme\"\r\n",
+         "[DESC]\r\nManufacturer=\"\x93"
+         "Acme\"\r\n",
+         {},
+         {"\xEF\xBB\xBF[DESC]\r\n"}},
+        {"all of them",
+         "\xEF\xBB\xBF[COMMON]\rVendorId=\x0b"
+         "6\0 junk\n\r; note\r[FT232H]\rCbus8\rCbus8=2\rIsFifo=\x1a"
+         "1\r"s,
+         "[COMMON]\r\nVendorId=6\r\n[FT232H]\r\nIsFifo=1\r\n",
+         {},
+         {"\xEF\xBB\xBF[COMMON]\r", "; note\r", "\rCbus8=2\r"}},
+    };
+    EepromRecord image;
+    for (std::size_t i = 0; i < sizeof image; ++i) {
+        reinterpret_cast<unsigned char*>(&image)[i] = static_cast<unsigned char>(i * 7 + 1);
+    }
+    image = WithoutAlignment(image);
+    EepromStrings strings{};
+    Put(strings.Manufacturer,
+        "\x93"
+        "Acme");
+    Put(strings.ManufacturerId, "AC");
+    Put(strings.Description, " Board ");
+    Put(strings.SerialNumber, "X1");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.calls.clear();
+        if (!c.refused.empty()) {
+            EXPECT_FALSE(Program(c.file));
+            EXPECT_EQ(Refusals(report), c.refused);
+            EXPECT_TRUE(fake.calls.empty());
+        } else {
+            ASSERT_TRUE(Program(c.plain));
+            const FakeCall expected = Programmed();
+            ASSERT_TRUE(Program(c.file));
+            EXPECT_EQ(BytesOf(Programmed().record), BytesOf(expected.record));
+            ExpectSameStrings(Programmed().strings, expected.strings);
+        }
+
+        fake.eeprom = image;
+        fake.eepromStrings = strings;
+        WriteBytes(dumpPath, c.file);
+        ASSERT_TRUE(Dump());
+        const std::string dumped = ReadBytes(dumpPath);
+        for (const std::string& kept : c.kept) {
+            EXPECT_NE(dumped.find(kept), std::string::npos) << ::testing::PrintToString(kept);
+        }
+        WriteBytes(writePath, dumped);
+        ASSERT_TRUE(Program()) << ::testing::PrintToString(dumped);
+        EXPECT_EQ(BytesOf(Programmed().record), BytesOf(image));
+        ExpectSameStrings(Programmed().strings, strings);
+    }
+}
+
 // Any image the library can hold comes back unchanged through a dump, a copy
 // and a program. Set FT232H_TEST_SEED to repeat a run.
 TEST_F(SettingsFile, AnyImageSurvivesDumpCopyAndProgram) {
