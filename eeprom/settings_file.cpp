@@ -125,10 +125,13 @@ int DigitValue(char c) {
 
 // Decimal digits, or hexadecimal ones after 0x; empty is 0. Nothing else,
 // not even a sign, and nothing above `maximum`: cutting an out-of-range
-// value to its field would program a number nobody wrote.
+// value to its field would program a number nobody wrote. "0X" is refused:
+// GetPrivateProfileInt reads such a value as 0, so taking it as hexadecimal
+// would program something else than the same file does on Windows, and 0 is
+// not what was meant either.
 std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t maximum) {
     std::uint32_t base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    if (text.size() > 2 && text[0] == '0' && text[1] == 'x') {
         base = 16;
         text.remove_prefix(2);
     }

@@ -99,7 +99,8 @@ struct Expected {
 
 std::optional<std::uint64_t> ReferenceNumber(std::string_view text, std::uint64_t maximum) {
     unsigned base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    // Only a small x: "0X8" is no number, as Windows reads it as 0.
+    if (text.size() > 2 && text[0] == '0' && text[1] == 'x') {
         base = 16;
         text.remove_prefix(2);
     }

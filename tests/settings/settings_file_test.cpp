@@ -186,7 +186,7 @@ TEST_F(SettingsFile, ProgramReadsDecimalAndHexadecimalNumbersToTheFullWidthOfThe
         Program("[common]\n"
                 "DEVICETYPE = 4294967295\n"
                 "VendorId=0x0403\n"
-                "ProductId=0X6014\n"
+                "ProductId=0x6014\n"
                 "MaxPower=\"65535\"\n"
                 "SelfPowered=\n"
                 "[FT232H]\n"
@@ -303,6 +303,7 @@ TEST_F(SettingsFile, FilesLaidOutAsWindowsReadsThemProgramAndDumpAsThere) {
          "[FT232H]\r\n",
          {},
          {"\r\nCbus8=2\r\n"}},
+        {"0X", "[FT232H]\r\nCbus0=0X8\r\n", "", {"Cbus0=0X8"}, {}},
         {"UTF-8 byte order mark, bytes kept raw",
          "\xEF\xBB\xBF[DESC]\r\nManufacturer=\"\x93"
          "Acme\"\r\n",
