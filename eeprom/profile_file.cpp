@@ -17,10 +17,6 @@ bool IsTrimmedName(std::string_view name) {
 
 }  // namespace
 
-bool IsProfileBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
-}
-
 bool IsWritableProfileEntry(std::string_view section, std::string_view key, std::string_view value) {
     return IsTrimmedName(section) && section.find(']') == std::string_view::npos && IsTrimmedName(key) &&
            key.find('=') == std::string_view::npos && key.front() != ';' && key.front() != '[' &&

@@ -18,7 +18,9 @@ namespace ft232h {
 
 // The bytes that Windows takes for blanks around names and values: space,
 // tab, vertical tab, form feed and the old end-of-file mark ^Z (0x1A).
-bool IsProfileBlank(char c);
+constexpr bool IsProfileBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
+}
 
 // True when the entry can be written and read back unchanged: a non-empty
 // section without ']', a non-empty key without '=' that does not start like

@@ -369,16 +369,44 @@ std::size_t OffsetIn(std::string_view bytes, std::string_view part) {
     return static_cast<std::size_t>(part.data() - bytes.data());
 }
 
+// The start of the first line from `lineStart` on whose first byte after
+// its blanks is '[', or the end of the file. Only a '[' can start a section,
+// so the lines between are passed over at the speed of the search for it.
+std::size_t NextBracketLine(std::string_view bytes, std::size_t lineStart) {
+    for (std::size_t from = lineStart; from < bytes.size();) {
+        const void* at = std::memchr(bytes.data() + from, '[', bytes.size() - from);
+        if (at == nullptr) {
+            break;
+        }
+        const std::size_t bracket = static_cast<std::size_t>(static_cast<const char*>(at) - bytes.data());
+        std::size_t start = bracket;
+        while (start > lineStart && IsProfileBlank(bytes[start - 1])) {
+            --start;
+        }
+        if (start == lineStart || bytes[start - 1] == '\n' || bytes[start - 1] == '\r') {
+            return start;
+        }
+        from = bracket + 1;
+    }
+    return bytes.size();
+}
+
 // One pass over the lines, ending as soon as the key is found or the first
 // section of that name is over: later sections of the same name are not
-// consulted, as on Windows. Lines outside that section are only looked at
-// for a '[' at their start, so a large file costs little more than finding
-// its line breaks.
+// consulted, as on Windows. Outside that section only lines that start with
+// '[' are looked at, so a large file costs little more than a search for
+// that byte.
 KeyLocation LocateKey(std::string_view bytes, std::string_view section, std::string_view key) {
     KeyLocation location;
     bool inSection = false;
     LineSplitter lines(bytes);
     for (std::size_t begin = FirstLineStart(bytes); begin < bytes.size();) {
+        if (!inSection) {
+            begin = NextBracketLine(bytes, begin);
+            if (begin == bytes.size()) {
+                break;
+            }
+        }
         const Line line = lines.At(begin);
         begin = line.next;
         std::size_t first = line.begin;

@@ -87,6 +87,9 @@ TEST_F(ProfileFile, CommentsLinesWithoutEqualsAndKeysBeforeAnySectionAreNotKeys)
     // A line that is not a section line does not end the section.
     EXPECT_EQ(ReadFrom(bytes, "A", "j"), "1");
     EXPECT_EQ(ReadFrom("[A] ; a comment after the bracket\r\nk=v\r\n", "A", "k"), "v");
+    // A '[' inside a line starts no section; one after blanks does.
+    EXPECT_EQ(ReadFrom("x=[A]\r\nk=v\r\n", "A", "k"), "");
+    EXPECT_EQ(ReadFrom("x=[A]\r\n \t[A]\r\nk=v\r\n", "A", "k"), "v");
 }
 
 TEST_F(ProfileFile, MissingSectionOrKeyIsEmptyButUnreadableFileIsNothing) {
