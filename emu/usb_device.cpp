@@ -11,6 +11,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace emu {
 namespace {
@@ -223,8 +224,11 @@ void handle_discard(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoct
     finish(client, -1, EINVAL);
 }
 
-bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool claim) {
-    UMockdevIoctlData* number = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), nullptr);
+// CLAIMINTERFACE and RELEASEINTERFACE take the interface number;
+// DISCONNECT_CLAIM takes a struct that starts with it.
+bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool claim,
+                      std::size_t argument_size = sizeof(unsigned int)) {
+    UMockdevIoctlData* number = umockdev_ioctl_data_resolve(arg, 0, argument_size, nullptr);
     if (number == nullptr) {
         finish(client, -1, EFAULT);
         return true;
@@ -291,6 +295,28 @@ gboolean on_ioctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, g
             finish(client, 0, 0);
             return TRUE;
         }
+        case USBDEVFS_DISCONNECT_CLAIM:
+            return handle_interface(device, client, arg, true, sizeof(usbdevfs_disconnect_claim));
+        case USBDEVFS_IOCTL: {
+            // Requests for the kernel driver of an interface: there is none
+            // to disconnect, and connecting one finds nothing to bind.
+            UMockdevIoctlData* request_data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+            if (request_data == nullptr) {
+                finish(client, -1, EFAULT);
+                return TRUE;
+            }
+            usbdevfs_ioctl driver_request{};
+            std::memcpy(&driver_request, request_data->data, sizeof driver_request);
+            umockdev_ioctl_data_unref(request_data);
+            if (static_cast<unsigned>(driver_request.ioctl_code) == USBDEVFS_DISCONNECT) {
+                finish(client, -1, ENODATA);
+            } else if (static_cast<unsigned>(driver_request.ioctl_code) == USBDEVFS_CONNECT) {
+                finish(client, 0, 0);
+            } else {
+                finish(client, -1, ENOTTY);
+            }
+            return TRUE;
+        }
         case USBDEVFS_GETDRIVER:
             // No kernel driver is bound to a virtual chip.
             finish(client, -1, ENODATA);
@@ -330,45 +356,63 @@ bool plug_in(UMockdevTestbed* testbed, UsbDevice& device) {
     device.handler = umockdev_ioctl_base_new();
     g_signal_connect_data(device.handler, "handle-ioctl", reinterpret_cast<GCallback>(&on_ioctl), &device, nullptr,
                           G_CONNECT_AFTER);
-    GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed, node, device.handler, &error)) {
-        std::fprintf(stderr, "ft232h_emu: cannot attach %s: %s\n", node, error != nullptr ? error->message : "?");
-        g_clear_error(&error);
+    GError* attach_error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed, node, device.handler, &attach_error)) {
+        std::fprintf(stderr, "ft232h_emu: cannot attach %s: %s\n", node,
+                     attach_error != nullptr ? attach_error->message : "?");
+        g_clear_error(&attach_error);
         return false;
     }
 
     const Presentation& p = device.chip.presented;
-    char text[1024];
-    std::snprintf(text, sizeof text,
-                  "P: /devices/pci0000:00/0000:00:14.0/usb%d/%s\n"
-                  "N: bus/usb/%03d/%03d\n"
-                  "E: SUBSYSTEM=usb\n"
-                  "E: DEVTYPE=usb_device\n"
-                  "E: BUSNUM=%03d\n"
-                  "E: DEVNUM=%03d\n"
-                  "A: busnum=%d\\n\n"
-                  "A: devnum=%d\\n\n"
-                  "A: speed=480\\n\n"
-                  "A: version= 2.00\\n\n"
-                  "A: idVendor=%04x\\n\n"
-                  "A: idProduct=%04x\\n\n"
-                  "A: bcdDevice=%04x\\n\n"
-                  "A: bNumConfigurations=1\\n\n"
-                  "A: bConfigurationValue=1\\n\n"
-                  "A: bNumInterfaces=%2d\\n\n"
-                  "A: bMaxPacketSize0=64\\n\n"
-                  "H: descriptors=%s%s\n",
-                  device.bus, device.sysfs_name.c_str(), device.bus, device.address, device.bus, device.address,
-                  device.bus, device.address, p.vendor_id, p.product_id, p.release, p.interfaces,
-                  hex_of(p.device_descriptor).c_str(), hex_of(p.configuration_descriptor).c_str());
-    if (!umockdev_testbed_add_from_string(testbed, text, &error)) {
+    const std::string sysfs_path =
+        "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(device.bus) + "/" + device.sysfs_name;
+    char number[16];
+    const auto padded = [&number](int value) {
+        std::snprintf(number, sizeof number, "%03d", value);
+        return std::string(number);
+    };
+    const auto hex4 = [&number](unsigned value) {
+        std::snprintf(number, sizeof number, "%04x", value);
+        return std::string(number);
+    };
+    // umockdev's record format: P: the sysfs path, N: the node, E: the
+    // properties udev would add (libusb built with udev finds the node
+    // through DEVNAME), A: the kernel's attribute files (values escaped, so
+    // the newline is written \n), H: a binary attribute in hexadecimal.
+    const std::vector<std::string> lines = {
+        "P: " + sysfs_path.substr(4),
+        "N: " + std::string(node).substr(5),
+        "E: SUBSYSTEM=usb",
+        "E: DEVTYPE=usb_device",
+        "E: DRIVER=usb",
+        "E: DEVNAME=" + std::string(node),
+        "E: BUSNUM=" + padded(device.bus),
+        "E: DEVNUM=" + padded(device.address),
+        "A: busnum=" + std::to_string(device.bus) + "\\n",
+        "A: devnum=" + std::to_string(device.address) + "\\n",
+        "A: speed=480\\n",
+        "A: version= 2.00\\n",
+        "A: idVendor=" + hex4(p.vendor_id) + "\\n",
+        "A: idProduct=" + hex4(p.product_id) + "\\n",
+        "A: bcdDevice=" + hex4(p.release) + "\\n",
+        "A: bNumConfigurations=1\\n",
+        "A: bConfigurationValue=1\\n",
+        "A: bNumInterfaces= " + std::to_string(p.interfaces) + "\\n",
+        "A: bMaxPacketSize0=64\\n",
+        "H: descriptors=" + hex_of(p.device_descriptor) + hex_of(p.configuration_descriptor),
+    };
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\n";
+    }
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed, text.c_str(), &error)) {
         std::fprintf(stderr, "ft232h_emu: cannot add %s: %s\n", node, error != nullptr ? error->message : "?");
         g_clear_error(&error);
         return false;
     }
     // Strings go in separately: they come from the EEPROM and may hold any byte.
-    std::string sysfs_path =
-        "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(device.bus) + "/" + device.sysfs_name;
     const char* names[] = {nullptr, "manufacturer", "product", "serial"};
     for (std::size_t i = 1; i < p.strings.size(); ++i) {
         if (!p.strings[i].empty()) {
