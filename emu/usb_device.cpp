@@ -80,8 +80,8 @@ void submit_control(UsbDevice& device, PendingUrb& pending) {
     urb->actual_length = static_cast<int>(answer.handshake != Handshake::ack ? 0 : in ? answer.length : room);
 
     char line[160];
-    std::snprintf(line, sizeof line, "control %02x %02x value=%04x index=%04x length=%u -> %s", setup.request_type,
-                  setup.request, setup.value, setup.index, static_cast<unsigned>(setup.length),
+    std::snprintf(line, sizeof line, "control %02x %02x %04x %04x %4u  %s -> %s", setup.request_type, setup.request,
+                  setup.value, setup.index, static_cast<unsigned>(setup.length), describe_request(setup).c_str(),
                   handshake_name(answer.handshake));
     std::string text = line;
     if (!answer.known) {
