@@ -28,8 +28,11 @@
 // Several fault= items may be given. The chip presents what its EEPROM held
 // at start (ids, power, strings), as a real one does until it is replugged.
 //
-// --log FILE appends one line per request (control transfers with their
-// answers, bulk transfers, claims, discards, unknown ioctls) to FILE.
+// --log FILE appends one line per request to FILE: the time since the
+// launcher started, the device, and the request with its answer (control
+// transfers with what they mean, bulk transfers, claims and releases,
+// cancelled reads, ioctls the chip does not know), and at the end how many
+// reaps found nothing (the program's event thread polling).
 //
 // --factory-image FILE writes the image of a fresh chip: byte for byte what
 // FTDI's library programs with its defaults (FTDI's ids, 100 mA, the virtual
@@ -341,6 +344,7 @@ int make_factory_image(const Options& options) {
 
 int emulate(const Options& options) {
     emu::RequestLog log;
+    log.start_us = emu::monotonic_us();
     if (!options.log.empty()) {
         log.file = std::fopen(options.log.c_str(), "a");
         if (log.file == nullptr) {

@@ -19,8 +19,7 @@ namespace {
 constexpr std::size_t kSetupBytes = 8;
 
 long long now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return monotonic_us() / 1000;
 }
 
 std::string hex_bytes(const std::uint8_t* bytes, std::size_t count) {
@@ -38,8 +37,9 @@ void log_line(UsbDevice& device, const std::string& text) {
         return;
     }
     const std::lock_guard lock(device.log->mutex);
-    std::fprintf(device.log->file, "device %d (%03d/%03d): %s\n", device.position, device.bus, device.address,
-                 text.c_str());
+    const double elapsed_ms = static_cast<double>(monotonic_us() - device.log->start_us) / 1000.0;
+    std::fprintf(device.log->file, "%10.3f ms  device %d (%03d/%03d): %s\n", elapsed_ms, device.position, device.bus,
+                 device.address, text.c_str());
     std::fflush(device.log->file);
 }
 
@@ -179,6 +179,7 @@ void handle_submit(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctl
 
 void handle_reap(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     if (device.done.empty() && !complete_due_bulk_in(device)) {
+        ++device.empty_reaps;
         finish(client, -1, EAGAIN);
         return;
     }
@@ -350,6 +351,11 @@ std::string hex_of(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
+long long monotonic_us() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 bool plug_in(UMockdevTestbed* testbed, UsbDevice& device) {
     char node[32];
     std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", device.bus, device.address);
@@ -432,6 +438,9 @@ void unplug(UMockdevTestbed* testbed, UsbDevice& device) {
         device.handler = nullptr;
     }
     const std::lock_guard lock(device.mutex);
+    if (device.empty_reaps > 0) {
+        log_line(device, std::to_string(device.empty_reaps) + " reaps found nothing to reap");
+    }
     for (const PendingUrb& pending : device.done) {
         umockdev_ioctl_data_unref(pending.urb);
     }

@@ -20,8 +20,12 @@ namespace emu {
 // Where request lines go (one file shared by every device, one line each).
 struct RequestLog {
     std::FILE* file = nullptr;
+    long long start_us = 0;  // lines carry the time since then, in milliseconds
     std::mutex mutex;
 };
+
+// Microseconds on the monotonic clock.
+long long monotonic_us();
 
 // An URB the program submitted and has not reaped yet.
 struct PendingUrb {
@@ -43,7 +47,9 @@ struct UsbDevice {
     std::deque<PendingUrb> done;           // completed, waiting to be reaped (oldest first)
     std::deque<PendingUrb> bulk_in;        // pending reads from the chip's bulk IN endpoints
     long long last_status_ms[2] = {0, 0};  // when each port last sent its modem status
-    unsigned claimed = 0;                  // bit per claimed interface
+    unsigned claimed = 0;
+    long long empty_reaps = 0;  // reaps that found nothing: the program's event thread polling                  // bit
+                                // per claimed interface
 };
 
 // Adds the device to the testbed (sysfs entry, node /dev/bus/usb/BBB/DDD)
