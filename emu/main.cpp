@@ -5,11 +5,11 @@
 // /sys/bus/usb/devices and /dev/bus/usb as it would see real ones.
 //
 // Usage:
-//   ft232h_emu [--log FILE] --device SPEC [--device SPEC]... -- COMMAND [ARG...]
+//   ft232h_emu [--log FILE] --device CHIP [--device CHIP]... -- COMMAND [ARG...]
 //   ft232h_emu --factory-image FILE [--serial SERIAL]
 //
 // Each --device adds one chip, in this order on the bus (bus 1, addresses
-// 2, 3, ...; FTDI's library lists them in that order). SPEC is a comma list:
+// 2, 3, ...; FTDI's library lists them in that order). CHIP is a comma list:
 //   type=ft232h | type=ft2232h   the chip (default ft232h); an FT2232H has
 //                                two interfaces, which FTDI's library lists
 //                                as two devices (A and B)
@@ -71,7 +71,7 @@ namespace {
 
 constexpr int kLauncherFailure = 125;
 
-struct DeviceSpec {
+struct ChipSettings {
     emu::ChipType type = emu::ChipType::ft232h;
     std::string image;
     emu::Faults faults;
@@ -79,7 +79,7 @@ struct DeviceSpec {
 
 struct Options {
     std::string log;
-    std::vector<DeviceSpec> devices;
+    std::vector<ChipSettings> devices;
     std::vector<std::string> command;
     std::string factory_image;
     std::string serial = "FT000001";
@@ -87,14 +87,14 @@ struct Options {
 
 void usage() {
     std::fputs(
-        "usage: ft232h_emu [--log FILE] --device SPEC [--device SPEC]... -- COMMAND [ARG...]\n"
+        "usage: ft232h_emu [--log FILE] --device CHIP [--device CHIP]... -- COMMAND [ARG...]\n"
         "       ft232h_emu --factory-image FILE [--serial SERIAL]\n"
-        "SPEC: type=ft232h|ft2232h[,image=FILE][,fault=drop-writes|stall-control|fail-control|in-use]"
+        "CHIP: type=ft232h|ft2232h[,image=FILE][,fault=drop-writes|stall-control|fail-control|in-use]"
         "[,request=0xNN]\n",
         stderr);
 }
 
-bool parse_spec(const std::string& text, DeviceSpec& spec) {
+bool parse_chip(const std::string& text, ChipSettings& settings) {
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t end = std::min(text.find(',', start), text.size());
@@ -108,17 +108,17 @@ bool parse_spec(const std::string& text, DeviceSpec& spec) {
         const std::string key = item.substr(0, equals);
         const std::string value = item.substr(equals + 1);
         if (key == "type" && (value == "ft232h" || value == "ft2232h")) {
-            spec.type = value == "ft232h" ? emu::ChipType::ft232h : emu::ChipType::ft2232h;
+            settings.type = value == "ft232h" ? emu::ChipType::ft232h : emu::ChipType::ft2232h;
         } else if (key == "image" && !value.empty()) {
-            spec.image = value;
+            settings.image = value;
         } else if (key == "fault" && value == "drop-writes") {
-            spec.faults.drop_writes = true;
+            settings.faults.drop_writes = true;
         } else if (key == "fault" && value == "stall-control") {
-            spec.faults.stall_control = true;
+            settings.faults.stall_control = true;
         } else if (key == "fault" && value == "fail-control") {
-            spec.faults.fail_control = true;
+            settings.faults.fail_control = true;
         } else if (key == "fault" && value == "in-use") {
-            spec.faults.in_use = true;
+            settings.faults.in_use = true;
         } else if (key == "request") {
             char* rest = nullptr;
             errno = 0;
@@ -127,7 +127,7 @@ bool parse_spec(const std::string& text, DeviceSpec& spec) {
                 std::fprintf(stderr, "ft232h_emu: request=%s is not a request number\n", value.c_str());
                 return false;
             }
-            spec.faults.only_request = static_cast<std::uint8_t>(request);
+            settings.faults.only_request = static_cast<std::uint8_t>(request);
         } else {
             std::fprintf(stderr, "ft232h_emu: unknown device setting '%s'\n", item.c_str());
             return false;
@@ -151,11 +151,11 @@ bool parse(int argc, char** argv, Options& options) {
         if (arg == "--log" && has_value) {
             options.log = argv[++i];
         } else if (arg == "--device" && has_value) {
-            DeviceSpec spec;
-            if (!parse_spec(argv[++i], spec)) {
+            ChipSettings settings;
+            if (!parse_chip(argv[++i], settings)) {
                 return false;
             }
-            options.devices.push_back(spec);
+            options.devices.push_back(settings);
         } else if (arg == "--factory-image" && has_value) {
             options.factory_image = argv[++i];
         } else if (arg == "--serial" && has_value) {
@@ -355,10 +355,10 @@ int emulate(const Options& options) {
     // std::list: the handlers keep pointers to the devices.
     std::list<emu::UsbDevice> devices;
     for (std::size_t i = 0; i < options.devices.size(); ++i) {
-        const DeviceSpec& spec = options.devices[i];
+        const ChipSettings& settings = options.devices[i];
         emu::Eeprom eeprom{};
         eeprom.fill(0xFFFF);
-        if (!spec.image.empty() && !read_image(spec.image, eeprom)) {
+        if (!settings.image.empty() && !read_image(settings.image, eeprom)) {
             if (log.file != nullptr) {
                 std::fclose(log.file);
             }
@@ -367,7 +367,7 @@ int emulate(const Options& options) {
         emu::UsbDevice& device = devices.emplace_back();
         device.position = static_cast<int>(i);
         device.address = static_cast<int>(i) + 2;
-        device.chip = emu::make_chip(spec.type, eeprom, spec.faults);
+        device.chip = emu::make_chip(settings.type, eeprom, settings.faults);
         device.log = &log;
     }
 
