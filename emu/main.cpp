@@ -22,11 +22,18 @@
 //   fault=stall-control          FTDI vendor requests answered with STALL
 //   fault=fail-control           FTDI vendor requests fail (protocol error)
 //   fault=in-use                 claiming an interface fails with EBUSY, as
-//                                when another program has the chip open
+//                                when another program has the chip open;
+//                                FTDI's library then lists it as opened
+//                                (flag 1) with no type, ids or serial number
+//                                and cannot open it
 //   request=0xNN                 stall-control and fail-control hit only
 //                                this vendor request (e.g. 0x90 EEPROM read)
 // Several fault= items may be given. The chip presents what its EEPROM held
-// at start (ids, power, strings), as a real one does until it is replugged.
+// at start (ids, power, strings), as a real one does until it is replugged:
+// each run of ft232h_emu is one plug-in. A blank or corrupt EEPROM presents
+// the chip's built-in identity (0403:6014 "Single RS232-HS", or 0403:6010
+// "Dual RS232-HS", without a serial number). Image paths are taken from the
+// launcher's working directory.
 //
 // --log FILE appends one line per request to FILE: the time since the
 // launcher started, the device, and the request with its answer (control
