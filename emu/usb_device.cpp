@@ -7,6 +7,8 @@
 #include <sys/ioctl.h>
 #include <umockdev.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cinttypes>
 #include <cstring>
@@ -17,6 +19,8 @@ namespace emu {
 namespace {
 
 constexpr std::size_t kSetupBytes = 8;
+// What an idle FTDI chip's bulk IN packet carries: its two modem-status bytes.
+constexpr std::array<std::uint8_t, 2> kIdleModemStatus{0x01, 0x60};
 
 long long now_ms() {
     return monotonic_us() / 1000;
@@ -96,20 +100,19 @@ void submit_control(UsbDevice& device, PendingUrb& pending) {
 // Bulk IN: a real FTDI chip sends its two modem-status bytes whenever its
 // latency timer runs out, data or not. The oldest pending read of a port is
 // answered that way once the port's timer has run out since its last answer.
-bool complete_due_bulk_in(UsbDevice& device) {
+bool complete_due_bulk_in(UsbDevice& device, const UMockdevIoctlClient* owner) {
     const long long now = now_ms();
     for (auto it = device.bulk_in.begin(); it != device.bulk_in.end(); ++it) {
         const int port = it->endpoint == 0x83 ? 1 : 0;
-        if (now - device.last_status_ms[port] < device.chip.latency_ms[static_cast<std::size_t>(port)]) {
+        if (it->owner != owner ||
+            now - device.last_status_ms[port] < device.chip.latency_ms[static_cast<std::size_t>(port)]) {
             continue;
         }
         device.last_status_ms[port] = now;
         usbdevfs_urb* urb = urb_of(*it);
-        const std::size_t n = std::min<std::size_t>(2, static_cast<std::size_t>(it->buffer->data_len));
-        it->buffer->data[0] = 0x01;
-        if (n > 1) {
-            it->buffer->data[1] = 0x60;
-        }
+        const std::size_t room = it->buffer == nullptr ? 0 : static_cast<std::size_t>(it->buffer->data_len);
+        const std::size_t n = std::min(kIdleModemStatus.size(), room);
+        std::copy_n(kIdleModemStatus.begin(), n, it->buffer == nullptr ? nullptr : it->buffer->data);
         urb->status = 0;
         urb->actual_length = static_cast<int>(n);
         device.done.push_back(*it);
@@ -138,6 +141,7 @@ void handle_submit(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctl
     }
     PendingUrb pending;
     pending.endpoint = urb->endpoint;
+    pending.owner = client;
     if (urb->buffer_length > 0) {
         pending.buffer = umockdev_ioctl_data_resolve(urb_data, offsetof(usbdevfs_urb, buffer),
                                                      static_cast<std::size_t>(urb->buffer_length), nullptr);
@@ -178,19 +182,26 @@ void handle_submit(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctl
 }
 
 void handle_reap(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
-    if (device.done.empty() && !complete_due_bulk_in(device)) {
+    const auto mine = [client](const PendingUrb& pending) { return pending.owner == client; };
+    auto next = std::find_if(device.done.begin(), device.done.end(), mine);
+    if (next == device.done.end() && complete_due_bulk_in(device, client)) {
+        next = std::prev(device.done.end());
+    }
+    if (next == device.done.end()) {
         ++device.empty_reaps;
         finish(client, -1, EAGAIN);
         return;
     }
-    const PendingUrb pending = device.done.front();
-    device.done.pop_front();
+    const PendingUrb pending = *next;
+    device.done.erase(next);
     const usbdevfs_urb* urb = urb_of(pending);
     if (urb->type == USBDEVFS_URB_TYPE_BULK && (urb->endpoint & 0x80) != 0) {
         char line[96];
-        if (urb->status == 0) {
+        if (urb->status == 0 && pending.buffer != nullptr) {
             std::snprintf(line, sizeof line, "bulk IN %02x -> %s", urb->endpoint,
                           hex_bytes(pending.buffer->data, static_cast<std::size_t>(urb->actual_length)).c_str());
+        } else if (urb->status == 0) {
+            std::snprintf(line, sizeof line, "bulk IN %02x -> nothing", urb->endpoint);
         } else {
             std::snprintf(line, sizeof line, "bulk IN %02x -> cancelled", urb->endpoint);
         }
@@ -198,7 +209,7 @@ void handle_reap(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlDa
     }
     UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
     if (pointer == nullptr) {
-        device.done.push_front(pending);
+        device.done.push_front(pending);  // still the client's oldest
         finish(client, -1, EFAULT);
         return;
     }
@@ -212,7 +223,7 @@ void handle_discard(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoct
     gulong address = 0;
     std::memcpy(&address, arg->data, sizeof address);
     for (auto it = device.bulk_in.begin(); it != device.bulk_in.end(); ++it) {
-        if (it->urb->client_addr == address) {
+        if (it->owner == client && it->urb->client_addr == address) {
             urb_of(*it)->status = -ENOENT;
             urb_of(*it)->actual_length = 0;
             device.done.push_back(*it);
@@ -260,6 +271,25 @@ bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIo
     log_line(device, line);
     finish(client, 0, 0);
     return true;
+}
+
+// Closing the node ends its URBs, reaped or not, as the kernel does.
+void drop_urbs(std::deque<PendingUrb>& urbs, const UMockdevIoctlClient* owner) {
+    for (auto it = urbs.begin(); it != urbs.end();) {
+        if (owner == nullptr || it->owner == owner) {
+            umockdev_ioctl_data_unref(it->urb);
+            it = urbs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void on_close(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer user_data) {
+    auto& device = *static_cast<UsbDevice*>(user_data);
+    const std::lock_guard lock(device.mutex);
+    drop_urbs(device.done, client);
+    drop_urbs(device.bulk_in, client);
 }
 
 gboolean on_ioctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer user_data) {
@@ -362,6 +392,8 @@ bool plug_in(UMockdevTestbed* testbed, UsbDevice& device) {
     device.handler = umockdev_ioctl_base_new();
     g_signal_connect_data(device.handler, "handle-ioctl", reinterpret_cast<GCallback>(&on_ioctl), &device, nullptr,
                           G_CONNECT_AFTER);
+    g_signal_connect_data(device.handler, "client-vanished", reinterpret_cast<GCallback>(&on_close), &device, nullptr,
+                          G_CONNECT_AFTER);
     GError* attach_error = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed, node, device.handler, &attach_error)) {
         std::fprintf(stderr, "ft232h_emu: cannot attach %s: %s\n", node,
@@ -441,14 +473,8 @@ void unplug(UMockdevTestbed* testbed, UsbDevice& device) {
     if (device.empty_reaps > 0) {
         log_line(device, std::to_string(device.empty_reaps) + " reaps found nothing to reap");
     }
-    for (const PendingUrb& pending : device.done) {
-        umockdev_ioctl_data_unref(pending.urb);
-    }
-    for (const PendingUrb& pending : device.bulk_in) {
-        umockdev_ioctl_data_unref(pending.urb);
-    }
-    device.done.clear();
-    device.bulk_in.clear();
+    drop_urbs(device.done, nullptr);
+    drop_urbs(device.bulk_in, nullptr);
 }
 
 }  // namespace emu

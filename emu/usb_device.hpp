@@ -14,6 +14,7 @@
 struct _UMockdevTestbed;
 struct _UMockdevIoctlBase;
 struct _UMockdevIoctlData;
+struct _UMockdevIoctlClient;
 
 namespace emu {
 
@@ -27,10 +28,12 @@ struct RequestLog {
 // Microseconds on the monotonic clock.
 long long monotonic_us();
 
-// An URB the program submitted and has not reaped yet.
+// An URB the program submitted and has not reaped yet. URBs belong to the
+// open file they were submitted on, as the kernel keeps them.
 struct PendingUrb {
-    _UMockdevIoctlData* urb = nullptr;     // our copy of the client's struct usbdevfs_urb (one reference)
-    _UMockdevIoctlData* buffer = nullptr;  // its data buffer, owned by `urb`
+    _UMockdevIoctlData* urb = nullptr;      // our copy of the client's struct usbdevfs_urb (one reference)
+    _UMockdevIoctlData* buffer = nullptr;   // its data buffer, owned by `urb`; null for an empty one
+    _UMockdevIoctlClient* owner = nullptr;  // the open file of the node
     unsigned char endpoint = 0;
 };
 
