@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cinttypes>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -261,11 +260,6 @@ bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIo
         log_line(device, line);
         finish(client, -1, EBUSY);
         return true;
-    }
-    if (claim) {
-        device.claimed |= 1U << interface;
-    } else {
-        device.claimed &= ~(1U << interface);
     }
     std::snprintf(line, sizeof line, "%s interface %u", claim ? "claim" : "release", interface);
     log_line(device, line);

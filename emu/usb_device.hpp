@@ -50,9 +50,7 @@ struct UsbDevice {
     std::deque<PendingUrb> done;           // completed, waiting to be reaped (oldest first)
     std::deque<PendingUrb> bulk_in;        // pending reads from the chip's bulk IN endpoints
     long long last_status_ms[2] = {0, 0};  // when each port last sent its modem status
-    unsigned claimed = 0;
-    long long empty_reaps = 0;  // reaps that found nothing: the program's event thread polling                  // bit
-                                // per claimed interface
+    long long empty_reaps = 0;             // reaps that found nothing: the program's event thread polling
 };
 
 // Adds the device to the testbed (sysfs entry, node /dev/bus/usb/BBB/DDD)
