@@ -193,15 +193,20 @@ bool valid_serial(const std::string& serial) {
     return true;
 }
 
-// An image file is exactly 256 bytes; a missing one is a blank chip.
+bool write_image(const std::string& path, const emu::Eeprom& eeprom);
+
+// An image file is exactly 256 bytes. A missing one is a blank chip, and is
+// written at once, so that a path that cannot be written fails before the
+// command runs rather than after.
 bool read_image(const std::string& path, emu::Eeprom& eeprom) {
     eeprom.fill(0xFFFF);
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 && errno == ENOENT) {
+        return write_image(path, eeprom);
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        if (errno == ENOENT) {
-            return true;
-        }
-        std::fprintf(stderr, "ft232h_emu: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "ft232h_emu: cannot read %s\n", path.c_str());
         return false;
     }
     std::array<std::uint8_t, emu::kImageBytes + 1> bytes{};
