@@ -18,6 +18,9 @@ namespace emu {
 namespace {
 
 constexpr std::size_t kSetupBytes = 8;
+// The kernel's default usbfs memory limit (usbfs_memory_mb = 16): a larger
+// URB is refused with ENOMEM there, and is not copied here.
+constexpr int kMaxUrbBytes = 16 * 1024 * 1024;
 // What an idle FTDI chip's bulk IN packet carries: its two modem-status bytes.
 constexpr std::array<std::uint8_t, 2> kIdleModemStatus{0x01, 0x60};
 
@@ -132,6 +135,11 @@ void handle_submit(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctl
         return;
     }
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urb_data->data);
+    if (urb->buffer_length > kMaxUrbBytes) {
+        umockdev_ioctl_data_unref(urb_data);
+        finish(client, -1, ENOMEM);
+        return;
+    }
     if (urb->buffer_length < 0 ||
         (urb->type == USBDEVFS_URB_TYPE_CONTROL && static_cast<std::size_t>(urb->buffer_length) < kSetupBytes)) {
         umockdev_ioctl_data_unref(urb_data);
