@@ -304,6 +304,8 @@ gboolean on_ioctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, g
         case USBDEVFS_SUBMITURB:
             handle_submit(device, client, arg);
             return TRUE;
+        // libusb only ever reaps without waiting; a waiting reap is answered
+        // the same way (EAGAIN when nothing is done) rather than held.
         case USBDEVFS_REAPURB:
         case USBDEVFS_REAPURBNDELAY:
             handle_reap(device, client, arg);
