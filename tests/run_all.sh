@@ -13,7 +13,7 @@ log() { printf '\n==> %s\n' "$*"; }
 packages=(cmake g++ libgtest-dev libgmock-dev
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
           valgrind clang libclang-rt-14-dev clang-tidy cppcheck clang-format
-          hyperfine)
+          hyperfine pkg-config umockdev libumockdev-dev libftdi1-dev ftdi-eeprom)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

@@ -1,0 +1,107 @@
+// The virtual FTDI chip: its EEPROM, what it shows the USB host when it is
+// plugged in, and the answers to control requests. Nothing here knows about
+// usbfs or umockdev; the launcher feeds it requests and carries the answers.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace emu {
+
+// An FT232H carries a 93C56: 128 words of 16 bits, 256 bytes in an image
+// file (little-endian words, as FTDI's and libftdi's tools store them).
+inline constexpr std::size_t kEepromWords = 128;
+inline constexpr std::size_t kImageBytes = kEepromWords * 2;
+using Eeprom = std::array<std::uint16_t, kEepromWords>;
+
+enum class ChipType { ft232h, ft2232h };
+
+// Faults are switches, each one a way a real board goes wrong.
+struct Faults {
+    bool drop_writes = false;    // write and erase acknowledged, EEPROM unchanged (write-protected part)
+    bool stall_control = false;  // FTDI vendor requests answered with a STALL handshake
+    bool fail_control = false;   // FTDI vendor requests lost on the wire (protocol error)
+    bool in_use = false;         // another program holds the interface: claiming it fails with EBUSY
+    // When set, stall_control and fail_control hit only this vendor request.
+    std::optional<std::uint8_t> only_request;
+};
+
+// What the host sees after plug-in. A real chip reads its EEPROM once at
+// power-up; programming it changes nothing here until it is plugged in again.
+struct Presentation {
+    std::uint16_t vendor_id = 0;
+    std::uint16_t product_id = 0;
+    std::uint16_t release = 0;  // bcdDevice, fixed by the chip type
+    std::vector<std::uint8_t> device_descriptor;
+    std::vector<std::uint8_t> configuration_descriptor;
+    // String descriptors by index: 0 languages, 1 manufacturer, 2 product,
+    // 3 serial number; an empty entry is a string the chip does not have.
+    std::array<std::vector<std::uint8_t>, 4> strings;
+    int interfaces = 1;
+};
+
+struct Chip {
+    ChipType type = ChipType::ft232h;
+    Eeprom eeprom{};
+    Faults faults;
+    Presentation presented;
+    std::array<std::uint8_t, 2> latency_ms{16, 16};  // per interface (FT2232H has two)
+};
+
+// The setup packet of a control transfer.
+struct Setup {
+    std::uint8_t request_type = 0;
+    std::uint8_t request = 0;
+    std::uint16_t value = 0;
+    std::uint16_t index = 0;
+    std::uint16_t length = 0;
+};
+
+enum class Handshake { ack, stall, error };
+
+struct ControlAnswer {
+    Handshake handshake = Handshake::ack;
+    std::size_t length = 0;  // bytes placed in the data stage (IN requests)
+    bool known = true;       // false for a request the chip does not implement
+};
+
+// Builds a chip with its EEPROM as found at start and "plugs it in".
+Chip make_chip(ChipType type, const Eeprom& eeprom, const Faults& faults);
+
+// Answers one control transfer. `data` holds the OUT data stage on entry and
+// receives the IN data stage (at most setup.length bytes, never more than
+// data.size()).
+ControlAnswer answer_control(Chip& chip, const Setup& setup, std::span<std::uint8_t> data);
+
+// What a control request means, for the log: "read EEPROM word 0x40",
+// "GET_DESCRIPTOR string 3", "vendor request 0x42".
+std::string describe_request(const Setup& setup);
+
+// Which interface (0 or 1) an FTDI vendor request addresses: wIndex's low
+// byte is the port, 1 for A and 2 for B, 0 meaning A on single-port chips.
+int vendor_request_interface(const Setup& setup);
+
+// FTDI's checksum over words 0..126: seed 0xAAAA, xor, rotate left by one.
+std::uint16_t eeprom_checksum(const Eeprom& eeprom);
+
+// The image of a chip programmed with FTDI's defaults, byte for byte what
+// FTDI's library writes for them: FTDI's ids, 100 mA, the virtual COM port
+// driver, "FTDI", "USB <-> Serial Converter" and the given serial number
+// (at most 15 ASCII characters, so that it fits before the checksum).
+Eeprom factory_image(const std::string& serial_number);
+
+// Image files: 256 bytes of little-endian words.
+std::array<std::uint8_t, kImageBytes> image_bytes(const Eeprom& eeprom);
+Eeprom eeprom_from_bytes(std::span<const std::uint8_t, kImageBytes> bytes);
+
+// UTF-16LE string descriptor to UTF-8, for the sysfs attributes; characters
+// outside ASCII become '?' (the kernel shows them converted; nothing here
+// depends on them).
+std::string string_descriptor_text(const std::vector<std::uint8_t>& descriptor);
+
+}  // namespace emu
