@@ -27,8 +27,10 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
 // device took the image.
 // Before the device is opened, false with a line printed when the file is
 // missing ("... がありません") or cannot be read, or when a value is not a
-// number that fits its field or is a string of more than 63 bytes (one line
-// per such key; the device is then left alone).
+// number that fits its field or is a string of more than 63 bytes, or when
+// the strings together do not fit the chip (kMaxStoredStringBytes; then a
+// line for each string that takes room there). One line per such key; the
+// device is then left alone.
 bool WriteEepromFromFile(const D2xxBinding& d2xx, Console& console, std::int32_t deviceIndex,
                          const std::string& settingsPath);
 
