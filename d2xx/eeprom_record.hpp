@@ -103,7 +103,7 @@ struct StoredStringBytes {
     std::size_t description = 0;
     std::size_t serialNumber = 0;
 
-    std::size_t Total() const { return manufacturer + manufacturerId + description + serialNumber; }
+    [[nodiscard]] std::size_t Total() const { return manufacturer + manufacturerId + description + serialNumber; }
 };
 
 constexpr StoredStringBytes StoredStringBytesOf(std::string_view manufacturer, std::string_view manufacturerId,
