@@ -2,6 +2,7 @@
 // a 44-byte record and four 64-byte strings.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -113,6 +114,18 @@ constexpr StoredStringBytes StoredStringBytesOf(std::string_view manufacturer, s
         stored.manufacturerId = kGeneratedSerialNumberLength;
     }
     return stored;
+}
+
+// The strings as the library hands them over, each up to its terminator or
+// 63 bytes, fit the chip together.
+inline bool StringsFitTheChip(const EepromStrings& strings) {
+    const auto text = [](const EepromString& buffer) {
+        return std::string_view(buffer.data(), static_cast<std::size_t>(
+                                                   std::find(buffer.begin(), buffer.end() - 1, '\0') - buffer.begin()));
+    };
+    return StoredStringBytesOf(text(strings.Manufacturer), text(strings.ManufacturerId), text(strings.Description),
+                               text(strings.SerialNumber))
+               .Total() <= kMaxStoredStringBytes;
 }
 
 }  // namespace ft232h

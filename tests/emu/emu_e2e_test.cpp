@@ -354,6 +354,22 @@ TEST_F(VirtualChips, ListsTwoChipsAroundAnotherAndProgramsOnlyTheOneAsked) {
     EXPECT_EQ(ImageOf(0), Varied(kSerial));
 }
 
+// An image FTDI's library did not lay out can hold more text than the chip
+// takes back: here Manufacturer shares Description's descriptor. Programmed
+// back, the strings would crash the library after it erased the chip.
+TEST_F(VirtualChips, SetLeavesAChipAloneWhoseStringsWouldNotFitBack) {
+    Image image = Varied(kSerial);
+    image[0x0E] = image[0x10];
+    image[0x0F] = image[0x11];
+    ::emu::Eeprom words = ::emu::eeprom_from_bytes(image);
+    words.back() = ::emu::eeprom_checksum(words);
+    image = ::emu::image_bytes(words);
+    Plug({Ft232h(image)});
+    ASSERT_EQ(Decoded(0)["Manufacturer"], Decoded(0)["Description"]);
+    EXPECT_EQ(Run({"-set", "0"}), Table({{0, kSerial}}) + e2e::SetFailed(0));
+    EXPECT_EQ(ImageOf(0), image);
+}
+
 // FTDI's library tells nothing of a chip another program holds but that it
 // is open, so the tool cannot take it for an FT232H.
 TEST_F(VirtualChips, LeavesAChipInUseAlone) {
