@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -120,26 +121,15 @@ protected:
     std::string Path(const std::string& name) const { return sandbox_.PrintedPath(name); }
 
     // The dump's key=value lines, quotes removed.
-    std::map<std::string, std::string> Settings(const std::string& name) const {
+    std::map<std::string, std::string> Settings() const {
         std::map<std::string, std::string> settings;
-        std::string line;
-        for (const char c : e2e::ReadFile(sandbox_.FilePath(name)) + "\n") {
-            if (c != '\n') {
-                line += c;
-                continue;
+        std::istringstream lines(e2e::ReadFile(sandbox_.FilePath(kDump)));
+        for (std::string line; std::getline(lines, line);) {
+            line.pop_back();  // CR
+            if (const auto equals = line.find('='); equals != std::string::npos) {
+                const std::string value = line.substr(equals + 1);
+                settings[line.substr(0, equals)] = value.starts_with('"') ? value.substr(1, value.size() - 2) : value;
             }
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            const auto equals = line.find('=');
-            if (equals != std::string::npos) {
-                std::string value = line.substr(equals + 1);
-                if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-                    value = value.substr(1, value.size() - 2);
-                }
-                settings[line.substr(0, equals)] = value;
-            }
-            line.clear();
         }
         return settings;
     }
@@ -148,17 +138,12 @@ protected:
     void WriteEdited(const std::map<std::string, std::string>& changes) {
         EXPECT_EQ(Run({"-r", "0"}), Table({{0, kSerial}}) + e2e::ReadDone(0, Path(kDump)));
         std::string file;
-        std::string line;
-        for (const char c : e2e::ReadFile(sandbox_.FilePath(kDump))) {
-            line += c;
-            if (c != '\n') {
-                continue;
-            }
+        std::istringstream lines(e2e::ReadFile(sandbox_.FilePath(kDump)));
+        for (std::string line; std::getline(lines, line);) {
             const auto change = changes.find(line.substr(0, line.find('=')));
-            file += change == changes.end() ? line : change->first + "=\"" + change->second + "\"\r\n";
-            line.clear();
+            file += (change == changes.end() ? line : change->first + "=\"" + change->second + "\"\r") + "\n";
         }
-        e2e::WriteFile(sandbox_.FilePath(kToWrite), file + line);
+        e2e::WriteFile(sandbox_.FilePath(kToWrite), file);
     }
 
     static std::string ImageName(std::size_t chip) { return "chip" + std::to_string(chip) + ".bin"; }
@@ -184,7 +169,7 @@ TEST_F(VirtualChips, SetWritesTheProfileAndKeepsEverythingElse) {
 TEST_F(VirtualChips, DumpHoldsWhatLibftdiDecodes) {
     Plug({Ft232h(Varied(kSerial))});
     EXPECT_EQ(Run({"-r", "0"}), Table({{0, kSerial}}) + e2e::ReadDone(0, Path(kDump)));
-    const auto settings = Settings(kDump);
+    const auto settings = Settings();
     std::size_t compared = 0;
     for (const auto& [key, value] : Decoded(0)) {
         if (const auto found = settings.find(key); found != settings.end()) {
