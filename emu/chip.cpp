@@ -1,6 +1,7 @@
 #include "emu/chip.hpp"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace emu {
 namespace {
@@ -257,6 +258,66 @@ Chip make_chip(ChipType type, const Eeprom& eeprom, const Faults& faults) {
     chip.faults = faults;
     chip.presented = present(type, eeprom);
     return chip;
+}
+
+std::string describe_request(const Setup& setup) {
+    char text[64];
+    const bool in = (setup.request_type & kDirectionIn) != 0;
+    const unsigned word = setup.index;
+    if ((setup.request_type & kTypeMask) == kTypeStandard) {
+        if (setup.request == kGetDescriptor) {
+            static const char* const kinds[] = {"?", "device", "configuration", "string"};
+            const unsigned kind = setup.value >> 8;
+            std::snprintf(text, sizeof text, "GET_DESCRIPTOR %s %u", kind < 4 ? kinds[kind] : "?", setup.value & 0xFFu);
+        } else {
+            std::snprintf(text, sizeof text, "standard request 0x%02x", setup.request);
+        }
+        return text;
+    }
+    if ((setup.request_type & kTypeMask) != kTypeVendor) {
+        std::snprintf(text, sizeof text, "request 0x%02x", setup.request);
+        return text;
+    }
+    switch (in ? setup.request | 0x100 : setup.request) {
+        case kReset:
+            return setup.value == 0   ? "reset"
+                   : setup.value == 1 ? "purge RX"
+                   : setup.value == 2 ? "purge TX"
+                                      : "reset ?";
+        case kModemControl:
+            return "set modem control";
+        case kSetFlowControl:
+            return "set flow control";
+        case kSetBaudRate:
+            return "set baud rate";
+        case kSetData:
+            return "set data characteristics";
+        case kSetEventChar:
+            return "set event character";
+        case kSetErrorChar:
+            return "set error character";
+        case kSetLatency:
+            return "set latency timer";
+        case kSetBitMode:
+            return "set bit mode";
+        case kGetModemStatus | 0x100:
+            return "get modem status";
+        case kGetLatency | 0x100:
+            return "get latency timer";
+        case kGetBitMode | 0x100:
+            return "get pins";
+        case kReadEeprom | 0x100:
+            std::snprintf(text, sizeof text, "read EEPROM word 0x%02x", word);
+            return text;
+        case kWriteEeprom:
+            std::snprintf(text, sizeof text, "write EEPROM word 0x%02x = 0x%04x", word, setup.value);
+            return text;
+        case kEraseEeprom:
+            return "erase EEPROM";
+        default:
+            std::snprintf(text, sizeof text, "vendor request 0x%02x", setup.request);
+            return text;
+    }
 }
 
 int vendor_request_interface(const Setup& setup) {

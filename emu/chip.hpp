@@ -78,6 +78,10 @@ Chip make_chip(ChipType type, const Eeprom& eeprom, const Faults& faults);
 // data.size()).
 ControlAnswer answer_control(Chip& chip, const Setup& setup, std::span<std::uint8_t> data);
 
+// What a control request means, for the log: "read EEPROM word 0x40",
+// "GET_DESCRIPTOR string 3", "vendor request 0x42".
+std::string describe_request(const Setup& setup);
+
 // Which interface (0 or 1) an FTDI vendor request addresses: wIndex's low
 // byte is the port, 1 for A and 2 for B, 0 meaning A on single-port chips.
 int vendor_request_interface(const Setup& setup);

@@ -5,11 +5,11 @@
 // /sys/bus/usb/devices and /dev/bus/usb as it would see real ones.
 //
 // Usage:
-//   ft232h_emu [--log FILE] --device SPEC [--device SPEC]... -- COMMAND [ARG...]
+//   ft232h_emu [--log FILE] --device CHIP [--device CHIP]... -- COMMAND [ARG...]
 //   ft232h_emu --factory-image FILE [--serial SERIAL]
 //
 // Each --device adds one chip, in this order on the bus (bus 1, addresses
-// 2, 3, ...; FTDI's library lists them in that order). SPEC is a comma list:
+// 2, 3, ...; FTDI's library lists them in that order). CHIP is a comma list:
 //   type=ft232h | type=ft2232h   the chip (default ft232h); an FT2232H has
 //                                two interfaces, which FTDI's library lists
 //                                as two devices (A and B)
@@ -22,14 +22,24 @@
 //   fault=stall-control          FTDI vendor requests answered with STALL
 //   fault=fail-control           FTDI vendor requests fail (protocol error)
 //   fault=in-use                 claiming an interface fails with EBUSY, as
-//                                when another program has the chip open
+//                                when another program has the chip open;
+//                                FTDI's library then lists it as opened
+//                                (flag 1) with no type, ids or serial number
+//                                and cannot open it
 //   request=0xNN                 stall-control and fail-control hit only
 //                                this vendor request (e.g. 0x90 EEPROM read)
 // Several fault= items may be given. The chip presents what its EEPROM held
-// at start (ids, power, strings), as a real one does until it is replugged.
+// at start (ids, power, strings), as a real one does until it is replugged:
+// each run of ft232h_emu is one plug-in. A blank or corrupt EEPROM presents
+// the chip's built-in identity (0403:6014 "Single RS232-HS", or 0403:6010
+// "Dual RS232-HS", without a serial number). Image paths are taken from the
+// launcher's working directory.
 //
-// --log FILE appends one line per request (control transfers with their
-// answers, bulk transfers, claims, discards, unknown ioctls) to FILE.
+// --log FILE appends one line per request to FILE: the time since the
+// launcher started, the device, and the request with its answer (control
+// transfers with what they mean, bulk transfers, claims and releases,
+// cancelled reads, ioctls the chip does not know), and at the end how many
+// reaps found nothing (the program's event thread polling).
 //
 // --factory-image FILE writes the image of a fresh chip: byte for byte what
 // FTDI's library programs with its defaults (FTDI's ids, 100 mA, the virtual
@@ -68,7 +78,7 @@ namespace {
 
 constexpr int kLauncherFailure = 125;
 
-struct DeviceSpec {
+struct ChipSettings {
     emu::ChipType type = emu::ChipType::ft232h;
     std::string image;
     emu::Faults faults;
@@ -76,7 +86,7 @@ struct DeviceSpec {
 
 struct Options {
     std::string log;
-    std::vector<DeviceSpec> devices;
+    std::vector<ChipSettings> devices;
     std::vector<std::string> command;
     std::string factory_image;
     std::string serial = "FT000001";
@@ -84,14 +94,14 @@ struct Options {
 
 void usage() {
     std::fputs(
-        "usage: ft232h_emu [--log FILE] --device SPEC [--device SPEC]... -- COMMAND [ARG...]\n"
+        "usage: ft232h_emu [--log FILE] --device CHIP [--device CHIP]... -- COMMAND [ARG...]\n"
         "       ft232h_emu --factory-image FILE [--serial SERIAL]\n"
-        "SPEC: type=ft232h|ft2232h[,image=FILE][,fault=drop-writes|stall-control|fail-control|in-use]"
+        "CHIP: type=ft232h|ft2232h[,image=FILE][,fault=drop-writes|stall-control|fail-control|in-use]"
         "[,request=0xNN]\n",
         stderr);
 }
 
-bool parse_spec(const std::string& text, DeviceSpec& spec) {
+bool parse_chip(const std::string& text, ChipSettings& settings) {
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t end = std::min(text.find(',', start), text.size());
@@ -105,17 +115,17 @@ bool parse_spec(const std::string& text, DeviceSpec& spec) {
         const std::string key = item.substr(0, equals);
         const std::string value = item.substr(equals + 1);
         if (key == "type" && (value == "ft232h" || value == "ft2232h")) {
-            spec.type = value == "ft232h" ? emu::ChipType::ft232h : emu::ChipType::ft2232h;
+            settings.type = value == "ft232h" ? emu::ChipType::ft232h : emu::ChipType::ft2232h;
         } else if (key == "image" && !value.empty()) {
-            spec.image = value;
+            settings.image = value;
         } else if (key == "fault" && value == "drop-writes") {
-            spec.faults.drop_writes = true;
+            settings.faults.drop_writes = true;
         } else if (key == "fault" && value == "stall-control") {
-            spec.faults.stall_control = true;
+            settings.faults.stall_control = true;
         } else if (key == "fault" && value == "fail-control") {
-            spec.faults.fail_control = true;
+            settings.faults.fail_control = true;
         } else if (key == "fault" && value == "in-use") {
-            spec.faults.in_use = true;
+            settings.faults.in_use = true;
         } else if (key == "request") {
             char* rest = nullptr;
             errno = 0;
@@ -124,7 +134,7 @@ bool parse_spec(const std::string& text, DeviceSpec& spec) {
                 std::fprintf(stderr, "ft232h_emu: request=%s is not a request number\n", value.c_str());
                 return false;
             }
-            spec.faults.only_request = static_cast<std::uint8_t>(request);
+            settings.faults.only_request = static_cast<std::uint8_t>(request);
         } else {
             std::fprintf(stderr, "ft232h_emu: unknown device setting '%s'\n", item.c_str());
             return false;
@@ -148,11 +158,11 @@ bool parse(int argc, char** argv, Options& options) {
         if (arg == "--log" && has_value) {
             options.log = argv[++i];
         } else if (arg == "--device" && has_value) {
-            DeviceSpec spec;
-            if (!parse_spec(argv[++i], spec)) {
+            ChipSettings settings;
+            if (!parse_chip(argv[++i], settings)) {
                 return false;
             }
-            options.devices.push_back(spec);
+            options.devices.push_back(settings);
         } else if (arg == "--factory-image" && has_value) {
             options.factory_image = argv[++i];
         } else if (arg == "--serial" && has_value) {
@@ -183,15 +193,20 @@ bool valid_serial(const std::string& serial) {
     return true;
 }
 
-// An image file is exactly 256 bytes; a missing one is a blank chip.
+bool write_image(const std::string& path, const emu::Eeprom& eeprom);
+
+// An image file is exactly 256 bytes. A missing one is a blank chip, and is
+// written at once, so that a path that cannot be written fails before the
+// command runs rather than after.
 bool read_image(const std::string& path, emu::Eeprom& eeprom) {
     eeprom.fill(0xFFFF);
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 && errno == ENOENT) {
+        return write_image(path, eeprom);
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        if (errno == ENOENT) {
-            return true;
-        }
-        std::fprintf(stderr, "ft232h_emu: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "ft232h_emu: cannot read %s\n", path.c_str());
         return false;
     }
     std::array<std::uint8_t, emu::kImageBytes + 1> bytes{};
@@ -341,6 +356,7 @@ int make_factory_image(const Options& options) {
 
 int emulate(const Options& options) {
     emu::RequestLog log;
+    log.start_us = emu::monotonic_us();
     if (!options.log.empty()) {
         log.file = std::fopen(options.log.c_str(), "a");
         if (log.file == nullptr) {
@@ -351,10 +367,10 @@ int emulate(const Options& options) {
     // std::list: the handlers keep pointers to the devices.
     std::list<emu::UsbDevice> devices;
     for (std::size_t i = 0; i < options.devices.size(); ++i) {
-        const DeviceSpec& spec = options.devices[i];
+        const ChipSettings& settings = options.devices[i];
         emu::Eeprom eeprom{};
         eeprom.fill(0xFFFF);
-        if (!spec.image.empty() && !read_image(spec.image, eeprom)) {
+        if (!settings.image.empty() && !read_image(settings.image, eeprom)) {
             if (log.file != nullptr) {
                 std::fclose(log.file);
             }
@@ -363,7 +379,7 @@ int emulate(const Options& options) {
         emu::UsbDevice& device = devices.emplace_back();
         device.position = static_cast<int>(i);
         device.address = static_cast<int>(i) + 2;
-        device.chip = emu::make_chip(spec.type, eeprom, spec.faults);
+        device.chip = emu::make_chip(settings.type, eeprom, settings.faults);
         device.log = &log;
     }
 

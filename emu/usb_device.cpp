@@ -7,19 +7,25 @@
 #include <sys/ioctl.h>
 #include <umockdev.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
-#include <cinttypes>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace emu {
 namespace {
 
 constexpr std::size_t kSetupBytes = 8;
+// The kernel's default usbfs memory limit (usbfs_memory_mb = 16): a larger
+// URB is refused with ENOMEM there, and is not copied here.
+constexpr int kMaxUrbBytes = 16 * 1024 * 1024;
+// What an idle FTDI chip's bulk IN packet carries: its two modem-status bytes.
+constexpr std::array<std::uint8_t, 2> kIdleModemStatus{0x01, 0x60};
 
 long long now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return monotonic_us() / 1000;
 }
 
 std::string hex_bytes(const std::uint8_t* bytes, std::size_t count) {
@@ -37,8 +43,9 @@ void log_line(UsbDevice& device, const std::string& text) {
         return;
     }
     const std::lock_guard lock(device.log->mutex);
-    std::fprintf(device.log->file, "device %d (%03d/%03d): %s\n", device.position, device.bus, device.address,
-                 text.c_str());
+    const double elapsed_ms = static_cast<double>(monotonic_us() - device.log->start_us) / 1000.0;
+    std::fprintf(device.log->file, "%10.3f ms  device %d (%03d/%03d): %s\n", elapsed_ms, device.position, device.bus,
+                 device.address, text.c_str());
     std::fflush(device.log->file);
 }
 
@@ -79,8 +86,8 @@ void submit_control(UsbDevice& device, PendingUrb& pending) {
     urb->actual_length = static_cast<int>(answer.handshake != Handshake::ack ? 0 : in ? answer.length : room);
 
     char line[160];
-    std::snprintf(line, sizeof line, "control %02x %02x value=%04x index=%04x length=%u -> %s", setup.request_type,
-                  setup.request, setup.value, setup.index, static_cast<unsigned>(setup.length),
+    std::snprintf(line, sizeof line, "control %02x %02x %04x %04x %4u  %s -> %s", setup.request_type, setup.request,
+                  setup.value, setup.index, static_cast<unsigned>(setup.length), describe_request(setup).c_str(),
                   handshake_name(answer.handshake));
     std::string text = line;
     if (!answer.known) {
@@ -95,20 +102,19 @@ void submit_control(UsbDevice& device, PendingUrb& pending) {
 // Bulk IN: a real FTDI chip sends its two modem-status bytes whenever its
 // latency timer runs out, data or not. The oldest pending read of a port is
 // answered that way once the port's timer has run out since its last answer.
-bool complete_due_bulk_in(UsbDevice& device) {
+bool complete_due_bulk_in(UsbDevice& device, const UMockdevIoctlClient* owner) {
     const long long now = now_ms();
     for (auto it = device.bulk_in.begin(); it != device.bulk_in.end(); ++it) {
         const int port = it->endpoint == 0x83 ? 1 : 0;
-        if (now - device.last_status_ms[port] < device.chip.latency_ms[static_cast<std::size_t>(port)]) {
+        if (it->owner != owner ||
+            now - device.last_status_ms[port] < device.chip.latency_ms[static_cast<std::size_t>(port)]) {
             continue;
         }
         device.last_status_ms[port] = now;
         usbdevfs_urb* urb = urb_of(*it);
-        const std::size_t n = std::min<std::size_t>(2, static_cast<std::size_t>(it->buffer->data_len));
-        it->buffer->data[0] = 0x01;
-        if (n > 1) {
-            it->buffer->data[1] = 0x60;
-        }
+        const std::size_t room = it->buffer == nullptr ? 0 : static_cast<std::size_t>(it->buffer->data_len);
+        const std::size_t n = std::min(kIdleModemStatus.size(), room);
+        std::copy_n(kIdleModemStatus.begin(), n, it->buffer == nullptr ? nullptr : it->buffer->data);
         urb->status = 0;
         urb->actual_length = static_cast<int>(n);
         device.done.push_back(*it);
@@ -129,6 +135,11 @@ void handle_submit(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctl
         return;
     }
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urb_data->data);
+    if (urb->buffer_length > kMaxUrbBytes) {
+        umockdev_ioctl_data_unref(urb_data);
+        finish(client, -1, ENOMEM);
+        return;
+    }
     if (urb->buffer_length < 0 ||
         (urb->type == USBDEVFS_URB_TYPE_CONTROL && static_cast<std::size_t>(urb->buffer_length) < kSetupBytes)) {
         umockdev_ioctl_data_unref(urb_data);
@@ -137,6 +148,7 @@ void handle_submit(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctl
     }
     PendingUrb pending;
     pending.endpoint = urb->endpoint;
+    pending.owner = client;
     if (urb->buffer_length > 0) {
         pending.buffer = umockdev_ioctl_data_resolve(urb_data, offsetof(usbdevfs_urb, buffer),
                                                      static_cast<std::size_t>(urb->buffer_length), nullptr);
@@ -177,18 +189,26 @@ void handle_submit(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctl
 }
 
 void handle_reap(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
-    if (device.done.empty() && !complete_due_bulk_in(device)) {
+    const auto mine = [client](const PendingUrb& pending) { return pending.owner == client; };
+    auto next = std::find_if(device.done.begin(), device.done.end(), mine);
+    if (next == device.done.end() && complete_due_bulk_in(device, client)) {
+        next = std::prev(device.done.end());
+    }
+    if (next == device.done.end()) {
+        ++device.empty_reaps;
         finish(client, -1, EAGAIN);
         return;
     }
-    const PendingUrb pending = device.done.front();
-    device.done.pop_front();
+    const PendingUrb pending = *next;
+    device.done.erase(next);
     const usbdevfs_urb* urb = urb_of(pending);
     if (urb->type == USBDEVFS_URB_TYPE_BULK && (urb->endpoint & 0x80) != 0) {
         char line[96];
-        if (urb->status == 0) {
+        if (urb->status == 0 && pending.buffer != nullptr) {
             std::snprintf(line, sizeof line, "bulk IN %02x -> %s", urb->endpoint,
                           hex_bytes(pending.buffer->data, static_cast<std::size_t>(urb->actual_length)).c_str());
+        } else if (urb->status == 0) {
+            std::snprintf(line, sizeof line, "bulk IN %02x -> nothing", urb->endpoint);
         } else {
             std::snprintf(line, sizeof line, "bulk IN %02x -> cancelled", urb->endpoint);
         }
@@ -196,7 +216,7 @@ void handle_reap(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlDa
     }
     UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
     if (pointer == nullptr) {
-        device.done.push_front(pending);
+        device.done.push_front(pending);  // still the client's oldest
         finish(client, -1, EFAULT);
         return;
     }
@@ -210,7 +230,7 @@ void handle_discard(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoct
     gulong address = 0;
     std::memcpy(&address, arg->data, sizeof address);
     for (auto it = device.bulk_in.begin(); it != device.bulk_in.end(); ++it) {
-        if (it->urb->client_addr == address) {
+        if (it->owner == client && it->urb->client_addr == address) {
             urb_of(*it)->status = -ENOENT;
             urb_of(*it)->actual_length = 0;
             device.done.push_back(*it);
@@ -223,8 +243,11 @@ void handle_discard(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoct
     finish(client, -1, EINVAL);
 }
 
-bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool claim) {
-    UMockdevIoctlData* number = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), nullptr);
+// CLAIMINTERFACE and RELEASEINTERFACE take the interface number;
+// DISCONNECT_CLAIM takes a struct that starts with it.
+bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool claim,
+                      std::size_t argument_size = sizeof(unsigned int)) {
+    UMockdevIoctlData* number = umockdev_ioctl_data_resolve(arg, 0, argument_size, nullptr);
     if (number == nullptr) {
         finish(client, -1, EFAULT);
         return true;
@@ -246,15 +269,29 @@ bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIo
         finish(client, -1, EBUSY);
         return true;
     }
-    if (claim) {
-        device.claimed |= 1U << interface;
-    } else {
-        device.claimed &= ~(1U << interface);
-    }
     std::snprintf(line, sizeof line, "%s interface %u", claim ? "claim" : "release", interface);
     log_line(device, line);
     finish(client, 0, 0);
     return true;
+}
+
+// Closing the node ends its URBs, reaped or not, as the kernel does.
+void drop_urbs(std::deque<PendingUrb>& urbs, const UMockdevIoctlClient* owner) {
+    for (auto it = urbs.begin(); it != urbs.end();) {
+        if (owner == nullptr || it->owner == owner) {
+            umockdev_ioctl_data_unref(it->urb);
+            it = urbs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void on_close(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer user_data) {
+    auto& device = *static_cast<UsbDevice*>(user_data);
+    const std::lock_guard lock(device.mutex);
+    drop_urbs(device.done, client);
+    drop_urbs(device.bulk_in, client);
 }
 
 gboolean on_ioctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer user_data) {
@@ -267,6 +304,8 @@ gboolean on_ioctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, g
         case USBDEVFS_SUBMITURB:
             handle_submit(device, client, arg);
             return TRUE;
+        // libusb only ever reaps without waiting; a waiting reap is answered
+        // the same way (EAGAIN when nothing is done) rather than held.
         case USBDEVFS_REAPURB:
         case USBDEVFS_REAPURBNDELAY:
             handle_reap(device, client, arg);
@@ -289,6 +328,28 @@ gboolean on_ioctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, g
             std::memcpy(caps->data, &value, sizeof value);
             umockdev_ioctl_data_unref(caps);
             finish(client, 0, 0);
+            return TRUE;
+        }
+        case USBDEVFS_DISCONNECT_CLAIM:
+            return handle_interface(device, client, arg, true, sizeof(usbdevfs_disconnect_claim));
+        case USBDEVFS_IOCTL: {
+            // Requests for the kernel driver of an interface: there is none
+            // to disconnect, and connecting one finds nothing to bind.
+            UMockdevIoctlData* request_data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+            if (request_data == nullptr) {
+                finish(client, -1, EFAULT);
+                return TRUE;
+            }
+            usbdevfs_ioctl driver_request{};
+            std::memcpy(&driver_request, request_data->data, sizeof driver_request);
+            umockdev_ioctl_data_unref(request_data);
+            if (static_cast<unsigned>(driver_request.ioctl_code) == USBDEVFS_DISCONNECT) {
+                finish(client, -1, ENODATA);
+            } else if (static_cast<unsigned>(driver_request.ioctl_code) == USBDEVFS_CONNECT) {
+                finish(client, 0, 0);
+            } else {
+                finish(client, -1, ENOTTY);
+            }
             return TRUE;
         }
         case USBDEVFS_GETDRIVER:
@@ -324,51 +385,76 @@ std::string hex_of(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
+long long monotonic_us() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 bool plug_in(UMockdevTestbed* testbed, UsbDevice& device) {
     char node[32];
     std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", device.bus, device.address);
     device.handler = umockdev_ioctl_base_new();
     g_signal_connect_data(device.handler, "handle-ioctl", reinterpret_cast<GCallback>(&on_ioctl), &device, nullptr,
                           G_CONNECT_AFTER);
-    GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed, node, device.handler, &error)) {
-        std::fprintf(stderr, "ft232h_emu: cannot attach %s: %s\n", node, error != nullptr ? error->message : "?");
-        g_clear_error(&error);
+    g_signal_connect_data(device.handler, "client-vanished", reinterpret_cast<GCallback>(&on_close), &device, nullptr,
+                          G_CONNECT_AFTER);
+    GError* attach_error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed, node, device.handler, &attach_error)) {
+        std::fprintf(stderr, "ft232h_emu: cannot attach %s: %s\n", node,
+                     attach_error != nullptr ? attach_error->message : "?");
+        g_clear_error(&attach_error);
         return false;
     }
 
     const Presentation& p = device.chip.presented;
-    char text[1024];
-    std::snprintf(text, sizeof text,
-                  "P: /devices/pci0000:00/0000:00:14.0/usb%d/%s\n"
-                  "N: bus/usb/%03d/%03d\n"
-                  "E: SUBSYSTEM=usb\n"
-                  "E: DEVTYPE=usb_device\n"
-                  "E: BUSNUM=%03d\n"
-                  "E: DEVNUM=%03d\n"
-                  "A: busnum=%d\\n\n"
-                  "A: devnum=%d\\n\n"
-                  "A: speed=480\\n\n"
-                  "A: version= 2.00\\n\n"
-                  "A: idVendor=%04x\\n\n"
-                  "A: idProduct=%04x\\n\n"
-                  "A: bcdDevice=%04x\\n\n"
-                  "A: bNumConfigurations=1\\n\n"
-                  "A: bConfigurationValue=1\\n\n"
-                  "A: bNumInterfaces=%2d\\n\n"
-                  "A: bMaxPacketSize0=64\\n\n"
-                  "H: descriptors=%s%s\n",
-                  device.bus, device.sysfs_name.c_str(), device.bus, device.address, device.bus, device.address,
-                  device.bus, device.address, p.vendor_id, p.product_id, p.release, p.interfaces,
-                  hex_of(p.device_descriptor).c_str(), hex_of(p.configuration_descriptor).c_str());
-    if (!umockdev_testbed_add_from_string(testbed, text, &error)) {
+    const std::string sysfs_path =
+        "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(device.bus) + "/" + device.sysfs_name;
+    char number[16];
+    const auto padded = [&number](int value) {
+        std::snprintf(number, sizeof number, "%03d", value);
+        return std::string(number);
+    };
+    const auto hex4 = [&number](unsigned value) {
+        std::snprintf(number, sizeof number, "%04x", value);
+        return std::string(number);
+    };
+    // umockdev's record format: P: the sysfs path, N: the node, E: the
+    // properties udev would add (libusb built with udev finds the node
+    // through DEVNAME), A: the kernel's attribute files (values escaped, so
+    // the newline is written \n), H: a binary attribute in hexadecimal.
+    const std::vector<std::string> lines = {
+        "P: " + sysfs_path.substr(4),
+        "N: " + std::string(node).substr(5),
+        "E: SUBSYSTEM=usb",
+        "E: DEVTYPE=usb_device",
+        "E: DRIVER=usb",
+        "E: DEVNAME=" + std::string(node),
+        "E: BUSNUM=" + padded(device.bus),
+        "E: DEVNUM=" + padded(device.address),
+        "A: busnum=" + std::to_string(device.bus) + "\\n",
+        "A: devnum=" + std::to_string(device.address) + "\\n",
+        "A: speed=480\\n",
+        "A: version= 2.00\\n",
+        "A: idVendor=" + hex4(p.vendor_id) + "\\n",
+        "A: idProduct=" + hex4(p.product_id) + "\\n",
+        "A: bcdDevice=" + hex4(p.release) + "\\n",
+        "A: bNumConfigurations=1\\n",
+        "A: bConfigurationValue=1\\n",
+        "A: bNumInterfaces= " + std::to_string(p.interfaces) + "\\n",
+        "A: bMaxPacketSize0=64\\n",
+        "H: descriptors=" + hex_of(p.device_descriptor) + hex_of(p.configuration_descriptor),
+    };
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\n";
+    }
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed, text.c_str(), &error)) {
         std::fprintf(stderr, "ft232h_emu: cannot add %s: %s\n", node, error != nullptr ? error->message : "?");
         g_clear_error(&error);
         return false;
     }
     // Strings go in separately: they come from the EEPROM and may hold any byte.
-    std::string sysfs_path =
-        "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(device.bus) + "/" + device.sysfs_name;
     const char* names[] = {nullptr, "manufacturer", "product", "serial"};
     for (std::size_t i = 1; i < p.strings.size(); ++i) {
         if (!p.strings[i].empty()) {
@@ -388,14 +474,11 @@ void unplug(UMockdevTestbed* testbed, UsbDevice& device) {
         device.handler = nullptr;
     }
     const std::lock_guard lock(device.mutex);
-    for (const PendingUrb& pending : device.done) {
-        umockdev_ioctl_data_unref(pending.urb);
+    if (device.empty_reaps > 0) {
+        log_line(device, std::to_string(device.empty_reaps) + " reaps found nothing to reap");
     }
-    for (const PendingUrb& pending : device.bulk_in) {
-        umockdev_ioctl_data_unref(pending.urb);
-    }
-    device.done.clear();
-    device.bulk_in.clear();
+    drop_urbs(device.done, nullptr);
+    drop_urbs(device.bulk_in, nullptr);
 }
 
 }  // namespace emu

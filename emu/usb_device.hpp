@@ -14,19 +14,26 @@
 struct _UMockdevTestbed;
 struct _UMockdevIoctlBase;
 struct _UMockdevIoctlData;
+struct _UMockdevIoctlClient;
 
 namespace emu {
 
 // Where request lines go (one file shared by every device, one line each).
 struct RequestLog {
     std::FILE* file = nullptr;
+    long long start_us = 0;  // lines carry the time since then, in milliseconds
     std::mutex mutex;
 };
 
-// An URB the program submitted and has not reaped yet.
+// Microseconds on the monotonic clock.
+long long monotonic_us();
+
+// An URB the program submitted and has not reaped yet. URBs belong to the
+// open file they were submitted on, as the kernel keeps them.
 struct PendingUrb {
-    _UMockdevIoctlData* urb = nullptr;     // our copy of the client's struct usbdevfs_urb (one reference)
-    _UMockdevIoctlData* buffer = nullptr;  // its data buffer, owned by `urb`
+    _UMockdevIoctlData* urb = nullptr;      // our copy of the client's struct usbdevfs_urb (one reference)
+    _UMockdevIoctlData* buffer = nullptr;   // its data buffer, owned by `urb`; null for an empty one
+    _UMockdevIoctlClient* owner = nullptr;  // the open file of the node
     unsigned char endpoint = 0;
 };
 
@@ -43,7 +50,7 @@ struct UsbDevice {
     std::deque<PendingUrb> done;           // completed, waiting to be reaped (oldest first)
     std::deque<PendingUrb> bulk_in;        // pending reads from the chip's bulk IN endpoints
     long long last_status_ms[2] = {0, 0};  // when each port last sent its modem status
-    unsigned claimed = 0;                  // bit per claimed interface
+    long long empty_reaps = 0;             // reaps that found nothing: the program's event thread polling
 };
 
 // Adds the device to the testbed (sysfs entry, node /dev/bus/usb/BBB/DDD)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Static analysis: clang-tidy (.clang-tidy) and cppcheck over the tool's own
-# code in app/, d2xx/ and eeprom/, and the clang-format layout (.clang-format)
-# of every C++ file. Every check runs even when an earlier one failed; the
+# code in app/, d2xx/ and eeprom/, cppcheck also over the virtual chip in
+# emu/, and the clang-format layout (.clang-format) of every C++ file. Every check runs even when an earlier one failed; the
 # script fails when any of them found something.
 #
 # clang-tidy reads the compile commands of the "tidy" preset, which describes
@@ -33,7 +33,8 @@ else
 fi
 
 log "cppcheck"
-# Every source of the three directories, whichever platform it is for. Left
+# Every source of the three directories, whichever platform it is for, and
+# the virtual chip's launcher (its GoogleTest file aside, as for tests/). Left
 # out: system headers, which cppcheck does not need; useStlAlgorithm, as
 # readability-use-anyofallof in .clang-tidy (a loop that returns early reads
 # as well); and settings_file.cpp's AST error, cppcheck 2.10 not parsing a
@@ -43,12 +44,12 @@ if ! cppcheck --quiet --enable=warning,style,performance,portability --error-exi
     --suppress=missingIncludeSystem --suppress=useStlAlgorithm \
     --suppress=internalAstError:eeprom/settings_file.cpp \
     --template='{file}:{line}:{column}: {severity}: {message} [{id}]' \
-    app d2xx eeprom; then
+    -i emu/chip_test.cpp app d2xx eeprom emu; then
     failed+=(cppcheck)
 fi
 
 log "clang-format"
-mapfile -t sources < <(find app d2xx eeprom sim tests bench -type f \( -name '*.cpp' -o -name '*.hpp' \) | sort)
+mapfile -t sources < <(find app d2xx eeprom sim emu tests bench -type f \( -name '*.cpp' -o -name '*.hpp' \) | sort)
 unformatted=0
 for source in "${sources[@]}"; do
     if ! clang-format --dry-run --Werror "$source" >/dev/null 2>&1; then
