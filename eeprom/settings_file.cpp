@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "eeprom/profile_file.hpp"
 
@@ -73,6 +74,9 @@ constexpr auto kSettings = std::to_array<Setting>({
     {kFt232h, "DriverType", &EepromRecord::DriverType},
 });
 static_assert(kSettings.size() == 37);
+// The four strings lead the table in the order of EepromStrings.
+static_assert(kSettings[0].key == "Manufacturer" && kSettings[1].key == "ManufacturerId" &&
+              kSettings[2].key == "Description" && kSettings[3].key == "SerialNumber");
 
 // A string buffer holds at most this many bytes before its terminator. The
 // same bound serves number values: no number that fits a field needs more.
@@ -190,6 +194,22 @@ std::string ShownValue(std::string_view text) {
     return shown;
 }
 
+// The string keys to refuse because the strings together do not fit the
+// chip: each one that takes room there. Programming them would corrupt the
+// image or crash FTDI's library with the chip already erased.
+std::array<bool, kSettings.size()> StringsBeyondTheChip(const std::vector<std::string>& texts) {
+    std::array<bool, kSettings.size()> refused{};
+    const StoredStringBytes stored = StoredStringBytesOf(texts[0], texts[1], texts[2], texts[3]);
+    if (stored.Total() > kMaxStoredStringBytes) {
+        const std::array<std::size_t, 4> taken{stored.manufacturer, stored.manufacturerId, stored.description,
+                                               stored.serialNumber};
+        for (std::size_t i = 0; i < taken.size(); ++i) {
+            refused[i] = taken[i] > 0;
+        }
+    }
+    return refused;
+}
+
 }  // namespace
 
 bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath) {
@@ -232,12 +252,13 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, cons
         report.access = SettingsFileAccess::kUnreadable;
         return false;
     }
+    const std::array<bool, kSettings.size()> overflowing = StringsBeyondTheChip(*texts);
     EepromRecord record{};
     for (std::size_t i = 0; i < kSettings.size(); ++i) {
         const Setting& setting = kSettings[i];
         const std::string& text = (*texts)[i];
         // Every bad value is reported, so one run shows all there is to fix.
-        if (!StoreValue(setting, text, record, strings)) {
+        if (!StoreValue(setting, text, record, strings) || overflowing[i]) {
             report.refused.push_back({setting.key, ShownValue(text)});
         }
     }

@@ -44,8 +44,10 @@ struct SettingsFileReport {
 // device took the image.
 // Before the device is opened, false with `report` saying why when the file
 // is missing or cannot be read, or when a value is not a number that fits
-// its field or is a string of more than 63 bytes (every such key, in the
-// order of the file's table; the device is then left alone). Prints nothing.
+// its field or is a string of more than 63 bytes, or when the strings
+// together do not fit the chip (kMaxStoredStringBytes; then every string
+// that takes room there is refused). Every such key is listed, in the order
+// of the file's table; the device is then left alone. Prints nothing.
 bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath,
                          SettingsFileReport& report);
 

@@ -46,7 +46,10 @@ bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
     return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
         EepromRecord record;
         EepromStrings strings;
-        if (d2xx.ReadEeprom(handle, record, strings) != kFtOk) {
+        // Strings that do not fit the chip together can be read from an image
+        // FTDI's library did not lay out (two strings sharing one descriptor,
+        // say); programming them back would crash it after it erased the chip.
+        if (d2xx.ReadEeprom(handle, record, strings) != kFtOk || !StringsFitTheChip(strings)) {
             return false;
         }
         ApplyYm2610Profile(record);

@@ -23,7 +23,8 @@ bool CheckYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex);
 
 // Reads the device's EEPROM, applies the profile and programs the record back
 // with the strings exactly as read. True when both the read and the
-// programming succeeded; nothing is programmed when the read fails.
+// programming succeeded; nothing is programmed when the read fails or the
+// strings read do not fit the chip together (kMaxStoredStringBytes).
 bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex);
 
 }  // namespace ft232h

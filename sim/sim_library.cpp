@@ -1,6 +1,7 @@
 #include "sim/sim_library.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,11 +24,6 @@ constexpr FtStatus kFtEepromEraseFailed = 13;
 
 // Set in a node's flags while the device is open.
 constexpr std::uint32_t kFlagOpened = 1;
-
-// The vendor's documented limits on the strings of an FT232H EEPROM.
-constexpr std::size_t kMaxManufacturerPlusDescription = 40;
-constexpr std::size_t kMaxSerialNumberLength = 15;
-constexpr std::size_t kMaxStringsTotal = 48;
 
 void Complain(const std::string& what) {
     std::fprintf(stderr, "ftd2xx simulator: %s\n", what.c_str());
@@ -195,10 +191,21 @@ std::uint32_t DeviceTypeOf(const void* record) {
 }
 
 bool WithinStrictLimits(const SimEeprom& eeprom) {
-    const std::size_t total = eeprom.manufacturer.size() + eeprom.manufacturerId.size() + eeprom.description.size() +
-                              eeprom.serialNumber.size();
-    return eeprom.manufacturer.size() + eeprom.description.size() <= kMaxManufacturerPlusDescription &&
-           eeprom.serialNumber.size() <= kMaxSerialNumberLength && total <= kMaxStringsTotal;
+    return StoredStringBytesOf(eeprom.manufacturer, eeprom.manufacturerId, eeprom.description, eeprom.serialNumber)
+               .Total() <= kMaxStoredStringBytes;
+}
+
+// FTDI's library does not store an empty serial number when ManufacturerId
+// is given: it makes one of ManufacturerId's first two characters and six
+// more of its own, which the loc id stands in for here so that runs repeat.
+std::string StoredSerialNumber(const std::string& serialNumber, const std::string& manufacturerId,
+                               std::uint32_t locId) {
+    if (!serialNumber.empty() || manufacturerId.size() < 2) {
+        return serialNumber.empty() ? manufacturerId : serialNumber;
+    }
+    std::array<char, 7> digits{};
+    std::snprintf(digits.data(), digits.size(), "%06X", static_cast<unsigned>(locId & 0xFFFFFFU));
+    return manufacturerId.substr(0, 2) + digits.data();
 }
 
 DeviceInfoNode NodeOf(const SimDevice& device, FtHandle openHere) {
@@ -370,7 +377,9 @@ FtStatus SimEepromRead(FtHandle handle, void* eepromData, std::uint32_t eepromDa
         }
         std::memcpy(eepromData, device.eeprom.record.data(), kEepromRecordSize);
         CopyStringOut(device.eeprom.manufacturer, manufacturer);
-        CopyStringOut(device.eeprom.manufacturerId, manufacturerId);
+        // The chip keeps no ManufacturerId: the library gives back the serial
+        // number's first two characters.
+        CopyStringOut(device.eeprom.serialNumber.substr(0, 2), manufacturerId);
         CopyStringOut(device.eeprom.description, description);
         CopyStringOut(device.eeprom.serialNumber, serialNumber);
         return call.Finish(kFtOk);
@@ -419,6 +428,7 @@ FtStatus SimEepromProgram(FtHandle handle, void* eepromData, std::uint32_t eepro
         if (call.State().strictLimits && !WithinStrictLimits(eeprom)) {
             return call.Finish(kFtInvalidParameter);
         }
+        eeprom.serialNumber = StoredSerialNumber(eeprom.serialNumber, eeprom.manufacturerId, device.locId);
         device.eeprom = std::move(eeprom);
         std::string error;
         if (!call.Save(error)) {

@@ -14,7 +14,7 @@
 //   6  a null pointer; an EEPROM record whose size is not 44 or whose
 //      deviceType is not the device's, or a device that is no FT232H;
 //      a string to program without a terminator in its 64 bytes; with
-//      strict_limits, strings beyond the vendor's limits
+//      strict_limits, strings the chip cannot hold
 //   12 / 13  the state file could not be saved after programming / erasing
 //   15 FT_EEPROM_Read of an erased EEPROM
 //   18 the state file does not load

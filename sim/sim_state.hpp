@@ -18,11 +18,10 @@
 //
 // Options, allowed anywhere, each at most once (fault lines may repeat):
 //   log 0|1              append every call to the log file (see below)
-//   strict_limits 0|1    FT_EEPROM_Program refuses strings beyond the
-//                        vendor's limits: Manufacturer plus Description at
-//                        most 40 characters, SerialNumber at most 15, the
-//                        four strings at most 48 characters together (each
-//                        character takes one 16-bit word on the chip)
+//   strict_limits 0|1    FT_EEPROM_Program refuses strings the chip cannot
+//                        hold (kMaxStoredStringBytes in
+//                        d2xx/eeprom_record.hpp), where FTDI's library would
+//                        corrupt the image or crash
 //   create_count N       the count FT_CreateDeviceInfoList reports instead of
 //                        the number of devices
 //   get_count N          the count FT_GetDeviceInfoList writes back instead
@@ -54,7 +53,13 @@
 //   eeprom_manufacturer, eeprom_manufacturer_id, eeprom_description,
 //   eeprom_serial (each also with _hex)
 //                        the four strings, up to 63 bytes each; they need
-//                        eeprom_record_hex
+//                        eeprom_record_hex. As with FTDI's library,
+//                        FT_EEPROM_Read gives the serial number's first two
+//                        characters as ManufacturerId (the chip keeps none),
+//                        and FT_EEPROM_Program stores an empty serial number
+//                        given with a ManufacturerId of two or more
+//                        characters as its first two and the loc id's low
+//                        24 bits in six hex digits
 //
 // Example:
 //   log 1

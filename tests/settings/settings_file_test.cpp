@@ -227,6 +227,7 @@ TEST_F(SettingsFile, ProgramRefusesValuesThatAreNoNumberOrDoNotFitAndNamesThem) 
         {"FT232H", "Cbus0=1.0", "Cbus0", "1.0"},
         {"DESC", "Description=\"" + tooLong + "\"", "Description", std::string(63, 'D') + "..."},
         {"DESC", "SerialNumber=" + std::string(500, 'S'), "SerialNumber", std::string(63, 'S') + "..."},
+        {"DESC", "SerialNumber=" + std::string(45, 'S'), "SerialNumber", std::string(45, 'S')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -242,8 +243,8 @@ TEST_F(SettingsFile, ProgramReportsEveryBadValueInOneRun) {
     EXPECT_TRUE(fake.calls.empty());
 }
 
-TEST_F(SettingsFile, ProgramTakesStringsOfUpToSixtyThreeBytes) {
-    const std::string longest(63, 'M');
+TEST_F(SettingsFile, ProgramTakesStringsThatFillTheChip) {
+    const std::string longest(kMaxStoredStringBytes - 5, 'M');
     ASSERT_TRUE(Program("[DESC]\r\nManufacturer=\"" + longest + "\"\r\nSerialNumber=  FT123  \r\n"));
     EXPECT_EQ(TextOf(Programmed().strings.Manufacturer), longest);
     EXPECT_EQ(TextOf(Programmed().strings.SerialNumber), "FT123");
@@ -373,8 +374,11 @@ TEST_F(SettingsFile, AnyImageSurvivesDumpCopyAndProgram) {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> byte(0, 255);
     std::uniform_int_distribution<int> textByte(1, 255);
-    std::uniform_int_distribution<std::size_t> length(0, 63);
-    const auto randomText = [&](EepromString& buffer) {
+    // ManufacturerId is not stored on the chip; the other three share what it
+    // holds, an empty serial number counting as the one the library makes.
+    std::uniform_int_distribution<std::size_t> idLength(0, 63);
+    std::uniform_int_distribution<std::size_t> storedLength(0, kMaxStoredStringBytes / kStoredStrings);
+    const auto randomText = [&](EepromString& buffer, std::uniform_int_distribution<std::size_t>& length) {
         std::string text(length(random), ' ');
         for (char& c : text) {
             do {
@@ -396,10 +400,10 @@ TEST_F(SettingsFile, AnyImageSurvivesDumpCopyAndProgram) {
             reinterpret_cast<unsigned char*>(&record)[i] = static_cast<unsigned char>(byte(random));
         }
         EepromStrings strings;
-        randomText(strings.Manufacturer);
-        randomText(strings.ManufacturerId);
-        randomText(strings.Description);
-        randomText(strings.SerialNumber);
+        randomText(strings.Manufacturer, storedLength);
+        randomText(strings.ManufacturerId, idLength);
+        randomText(strings.Description, storedLength);
+        randomText(strings.SerialNumber, storedLength);
         fake.eeprom = record;
         fake.eepromStrings = strings;
         fake.calls.clear();
