@@ -213,8 +213,10 @@ table=$(
     echo "optimised with $("$compiler" --version | head -n 1). Times are medians of $runs runs after a warm-up"
     echo "(in $rounds rounds alternating with the baseline's, the median of the rounds' medians),"
     echo "each divided by the baseline's median measured in the same go; instructions are callgrind's total"
-    echo "for one run, the same from run to run. The baseline process starts, loads the same simulated"
-    echo "library from its directory, asks it once for its device count and ends."
+    echo "for one run, the same from run to run. The baseline process, written in C so that it loads no"
+    echo "C++ runtime, starts, loads the same simulated library from its directory, asks it once for its"
+    echo "device count and ends. The tool is measured as a release archive holds it: the C++ runtime"
+    echo "linked in, stripped."
     echo "The tool's directory, which holds the simulator's state and the settings files, is on an"
     echo "$(df --output=fstype "$work" | tail -n 1) disk; the rows marked RAM repeat a run with it on tmpfs."
     echo
