@@ -324,7 +324,8 @@ table=$(
         # less what it takes beyond its baseline in RAM.
         disk_share() {  # disk ram
             awk -v d="${seconds[$1]}" -v db="${paired[$1]}" -v r="${seconds[$2]}" -v rb="${paired[$2]}" \
-                'BEGIN { printf "%.2f ms", ((d - db) - (r - rb)) * 1000 }'
+                'BEGIN { share = ((d - db) - (r - rb)) * 1000
+                         if (share < 0.05) print "nothing measurable"; else printf "%.2f ms", share }'
         }
         echo
         echo "What the disk adds beyond the baseline's own file access: $(disk_share dump ram_dump) to the dump,"
