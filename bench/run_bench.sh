@@ -45,7 +45,7 @@ rounds=${FT232H_BENCH_ROUNDS:-10}
 runs_per_round=$(((runs + rounds - 1) / rounds))
 unset FT232H_SIM_STATE
 
-for tool in cmake cc hyperfine valgrind; do
+for tool in cmake cc hyperfine valgrind callgrind_annotate; do
     command -v "$tool" >/dev/null || { echo "the benchmark needs $tool" >&2; exit 1; }
 done
 
@@ -151,13 +151,21 @@ median_times() {  # name prepare command...
 }
 middle() { awk '{ value[NR] = $1 } END { print value[int((NR + 1) / 2)] }'; }
 
-# Total instructions of one run.
-instructions() {  # prepare command...
-    local prepare=$1
-    shift
+# Total instructions of one run; its profile is kept as results/NAME.callgrind.
+instructions() {  # name prepare command...
+    local name=$1 prepare=$2
+    shift 2
     bash "$prepare"
-    valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    valgrind --tool=callgrind --callgrind-out-file="$work/results/$name.callgrind" "$@" 2>&1 >/dev/null |
         sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+}
+
+# Instructions a run executed in one file's own code (the tool, or the
+# simulated library), not counting what it called elsewhere.
+instructions_in() {  # name file
+    callgrind_annotate --threshold=100 "$work/results/$1.callgrind" 2>/dev/null |
+        awk -v file="[$2]" 'index($0, file) && $1 ~ /^[0-9,]+$/ { gsub(",", "", $1); total += $1 }
+            END { print total + 0 }'
 }
 
 declare -A seconds paired ir
@@ -171,7 +179,7 @@ measure() {  # name prepare command...
     times=$(median_times "$@")
     paired[$name]=${times% *}
     seconds[$name]=${times#* }
-    ir[$name]=$(instructions "${@:2}")
+    ir[$name]=$(instructions "$name" "${@:2}")
 }
 
 tool="$dir/ft232h_eeprom"
@@ -265,6 +273,14 @@ table=$(
         ram_row ram_dump "\`-r 0\` into a new file, RAM" 1.5
         ram_row ram_program "\`-w 0\`, RAM" 1.5
     fi
+    echo
+    extra=$((ir[chk] - ir[baseline]))
+    own=$(instructions_in chk "$work/ft232h_eeprom")
+    simulated=$(($(instructions_in chk "$work/libftd2xx.so") - $(instructions_in baseline "$work/libftd2xx.so")))
+    echo "Where the $(thousands "$extra") instructions that \`-chk 0\` executes beyond the baseline go:"
+    echo "$(thousands "$own") in the tool's own code, $(thousands "$simulated") more than the baseline's in the simulated"
+    echo "library's own code (it reads its state file again at every call, and the tool makes several calls"
+    echo "where the baseline makes one), the rest in the C library and the dynamic loader for both."
     echo
     echo "Growth: a listing with more devices, and a dump or a program with settings files that already"
     echo "hold other lines. \"Per item\" is the extra instructions one more device or line costs over the"
