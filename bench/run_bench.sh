@@ -4,8 +4,9 @@
 # section, added at the end when missing).
 #
 # Needs cmake, a C++20 compiler, a C compiler (cc), hyperfine and valgrind.
-# Builds the tool and the simulator optimised (preset "bench", linked as a
-# release is: C++ runtime inside, stripped by the install step) and
+# Builds the tool and the simulator optimised (preset "bench": the C++
+# runtime linked into both, so that like FTDI's library the simulator needs
+# only the C library; the tool stripped by the install step, as released) and
 # bench/baseline_load.c, a C process (no C++ runtime) that only loads the
 # same library and asks it for its device count.
 #
@@ -231,7 +232,7 @@ table=$(
     echo "for one run, the same from run to run. The baseline process, written in C so that it loads no"
     echo "C++ runtime, starts, loads the same simulated library from its directory, asks it once for its"
     echo "device count and ends. The tool is measured as a release archive holds it: the C++ runtime"
-    echo "linked in, stripped."
+    echo "linked in, stripped. The simulated library, like FTDI's, needs only the C library."
     echo "The tool's directory, which holds the settings files, is on an $(df --output=fstype "$work" | tail -n 1)"
     echo "disk; the rows marked RAM repeat a run with it on tmpfs."
     if [ -n "$ram" ]; then
