@@ -345,6 +345,10 @@ table=$(
                          if (share < 0.05) print "nothing measurable"; else printf "%.2f ms", share }'
         }
         echo
+        if [ "$(for c in dump program; do within "${seconds[$c]}" "${paired[$c]}" 2; done | all_met)" != yes ] &&
+            [ "$(for c in ram_dump ram_program; do within "${seconds[$c]}" "${paired[$c]}" 1.5; done | all_met)" = yes ]; then
+            echo "The target on the disk is missed where the one in RAM is met: the difference is the disk's."
+        fi
         echo "What the disk adds beyond the baseline's own file access: $(disk_share dump ram_dump) to the dump,"
         echo "which replaces the settings file whole (a temporary file and a rename, so that an interrupted"
         echo "dump never leaves a broken file) and then syncs the file and its directory, the price of a dump"
