@@ -38,9 +38,10 @@ jobs=2
 
 # --- Windows cross builds (tested under Wine from the native suite) -------
 for preset in mingw64 mingw32; do
-    log "building for Windows: $preset"
+    log "building for Windows: $preset, and its release archive"
     cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j "$jobs"
+    # The package target builds everything first.
+    cmake --build --preset "$preset" -j "$jobs" --target package
     # A 32-bit prefix must be made by a Wine that has its 32-bit half, and the
     # first start of a prefix takes seconds: make each once, before the tests.
     WINEPREFIX="$source_dir/build/$preset/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
@@ -57,11 +58,19 @@ stop_wine() {
 }
 trap stop_wine EXIT
 
+# --- the Linux release archive (unpacked and run by the native suite) ------
+log "building the Linux release and its archive"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs" --target package
+
 # --- native build with every suite ----------------------------------------
 log "building natively"
+archive() { echo "$source_dir/build/$1/ft232h_eeprom-1.0.0-$2"; }
 cmake --preset native \
     -DFT232H_VENDOR_D2XX_TESTS=ON \
-    -DFT232H_E2E_WINDOWS_BUILDS="mingw64=$source_dir/build/mingw64;mingw32=$source_dir/build/mingw32" >/dev/null
+    -DFT232H_E2E_WINDOWS_BUILDS="mingw64=$source_dir/build/mingw64;mingw32=$source_dir/build/mingw32" \
+    -DFT232H_RELEASE_ARCHIVES="native=$(archive release "linux-$(uname -m).tar.gz");mingw64=$(archive mingw64 win64.zip);mingw32=$(archive mingw32 win32.zip)" \
+    >/dev/null
 cmake --build --preset native -j "$jobs"
 
 log "native suites, and the Windows builds under Wine"

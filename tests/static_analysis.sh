@@ -49,7 +49,7 @@ if ! cppcheck --quiet --enable=warning,style,performance,portability --error-exi
 fi
 
 log "clang-format"
-mapfile -t sources < <(find app d2xx eeprom sim emu tests bench -type f \( -name '*.cpp' -o -name '*.hpp' \) | sort)
+mapfile -t sources < <(find app d2xx eeprom sim emu tests bench -type f \( -name '*.cpp' -o -name '*.hpp' -o -name '*.c' \) | sort)
 unformatted=0
 for source in "${sources[@]}"; do
     if ! clang-format --dry-run --Werror "$source" >/dev/null 2>&1; then

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace ft232h::e2e {
 namespace {
@@ -38,115 +40,11 @@ std::vector<std::string> SplitList(const std::string& list) {
 // used here: its micro sign has no Shift_JIS form.)
 constexpr std::time_t kRunTimeLimitSeconds = 120;
 
-}  // namespace
-
-const ToolUnderTest& ToolUnderTest::FromEnvironment() {
-    static const ToolUnderTest tool = [] {
-        const std::string configPath = Environment("FT232H_E2E_CONFIG");
-        std::ifstream config(configPath);
-        if (!config) {
-            throw std::runtime_error("FT232H_E2E_CONFIG must name the file that says which build to test");
-        }
-        ToolUnderTest t;
-        std::string line;
-        while (std::getline(config, line)) {
-            const auto equals = line.find('=');
-            const std::string key = line.substr(0, equals);
-            const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
-            if (key == "tool") {
-                t.tool = value;
-            } else if (key == "library") {
-                t.library = value;
-            } else if (key == "legacy_library") {
-                t.legacyLibrary = value;
-            } else if (key == "launcher") {
-                t.launcher = SplitList(value);
-            } else if (key == "windows") {
-                t.windows = value == "1";
-            }
-        }
-        for (const auto* path : {&t.tool, &t.library, &t.legacyLibrary}) {
-            if (!std::filesystem::exists(*path)) {
-                throw std::runtime_error("the build under test lacks " + path->string());
-            }
-        }
-        return t;
-    }();
-    return tool;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path.string());
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out.flush()) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
-}
-
-ToolSandbox::ToolSandbox(LibraryKind library) {
-    const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
-    std::string pattern = (std::filesystem::temp_directory_path() / "ft232h-e2e-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    directory_ = pattern;
-    workingDirectory_ = directory_ / "elsewhere";
-    std::filesystem::create_directory(workingDirectory_);
-    std::filesystem::copy_file(under.tool, directory_ / under.ToolFileName());
-    std::filesystem::permissions(directory_ / under.ToolFileName(), std::filesystem::perms::owner_exec,
-                                 std::filesystem::perm_options::add);
-    if (library == LibraryKind::kSimulator) {
-        std::filesystem::copy_file(under.library, directory_ / under.LibraryFileName());
-    } else if (library == LibraryKind::kLegacySimulator) {
-        std::filesystem::copy_file(under.legacyLibrary, directory_ / under.LibraryFileName());
-    }
-}
-
-ToolSandbox::~ToolSandbox() {
-    if (Environment("FT232H_E2E_KEEP").empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(directory_, ignored);
-    }
-}
-
-std::string ToolSandbox::PrintedPath(const std::string& name) const {
-    const std::string native = (directory_ / name).string();
-    if (!ToolUnderTest::FromEnvironment().windows) {
-        return native;
-    }
-    // Wine shows the Unix root as drive Z:.
-    std::string windows = "Z:" + native;
-    for (char& c : windows) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return windows;
-}
-
-ToolRun ToolSandbox::Run(const std::vector<std::string>& arguments) const {
-    return Start(arguments, false);
-}
-
-ToolRun ToolSandbox::RunIntoClosedPipe(const std::vector<std::string>& arguments) const {
-    return Start(arguments, true);
-}
-
-ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool readerGone) const {
-    const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
-    std::vector<std::string> command = under.launcher;
-    command.push_back((directory_ / under.ToolFileName()).string());
-    command.insert(command.end(), arguments.begin(), arguments.end());
+// Runs `command` in `workingDirectory`, its standard error into the file
+// `errorsPath`; with `readerGone`, its standard output is a pipe that nobody
+// reads any more.
+ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path& workingDirectory,
+                   const std::string& errorsPath, bool readerGone) {
     std::vector<char*> argv;
     for (std::string& part : command) {
         argv.push_back(part.data());
@@ -157,7 +55,6 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool reade
     if (pipe(out.data()) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    const std::string errorsPath = (workingDirectory_ / "stderr.txt").string();
     const pid_t child = fork();
     if (child < 0) {
         throw std::runtime_error("fork failed");
@@ -165,7 +62,7 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool reade
     if (child == 0) {
         const int errors = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int input = open("/dev/null", O_RDONLY);
-        if (chdir(workingDirectory_.c_str()) != 0 || errors < 0 || input < 0 || dup2(out[1], 1) < 0 ||
+        if (chdir(workingDirectory.c_str()) != 0 || errors < 0 || input < 0 || dup2(out[1], 1) < 0 ||
             dup2(errors, 2) < 0 || dup2(input, 0) < 0) {
             _exit(126);
         }
@@ -214,6 +111,158 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool reade
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.errors = ReadFile(errorsPath);
     return run;
+}
+
+// Unpacks the release archive into the empty directory `root` and returns
+// the one directory it must hold, which must hold the tool and the README
+// and nothing else.
+std::filesystem::path UnpackRelease(const ToolUnderTest& under, const std::filesystem::path& root) {
+    const ToolRun unpack =
+        RunProcess({under.cmake.string(), "-E", "tar", "xf", under.archive.string()}, root, "/dev/null", false);
+    if (unpack.exitStatus != 0) {
+        throw std::runtime_error("cannot unpack " + under.archive.string());
+    }
+    const auto entries = [](const std::filesystem::path& directory) {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+            found.push_back(entry.path());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    const std::vector<std::filesystem::path> top = entries(root);
+    if (top.size() != 1 || !std::filesystem::is_directory(top[0])) {
+        throw std::runtime_error(under.archive.string() + " must hold one directory");
+    }
+    std::vector<std::filesystem::path> expected = {top[0] / "README.md", top[0] / under.ToolFileName()};
+    std::sort(expected.begin(), expected.end());
+    if (entries(top[0]) != expected || !std::filesystem::is_regular_file(expected[0]) ||
+        !std::filesystem::is_regular_file(expected[1])) {
+        throw std::runtime_error(under.archive.string() + " must hold the tool and the README, nothing else");
+    }
+    return top[0];
+}
+
+}  // namespace
+
+const ToolUnderTest& ToolUnderTest::FromEnvironment() {
+    static const ToolUnderTest tool = [] {
+        const std::string configPath = Environment("FT232H_E2E_CONFIG");
+        std::ifstream config(configPath);
+        if (!config) {
+            throw std::runtime_error("FT232H_E2E_CONFIG must name the file that says which build to test");
+        }
+        ToolUnderTest t;
+        std::string line;
+        while (std::getline(config, line)) {
+            const auto equals = line.find('=');
+            const std::string key = line.substr(0, equals);
+            const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
+            if (key == "tool") {
+                t.tool = value;
+            } else if (key == "library") {
+                t.library = value;
+            } else if (key == "legacy_library") {
+                t.legacyLibrary = value;
+            } else if (key == "launcher") {
+                t.launcher = SplitList(value);
+            } else if (key == "windows") {
+                t.windows = value == "1";
+            } else if (key == "archive") {
+                t.archive = value;
+            } else if (key == "cmake") {
+                t.cmake = value;
+            }
+        }
+        auto* executable = t.archive.empty() ? &t.tool : &t.archive;
+        for (const auto* path : {executable, &t.library, &t.legacyLibrary}) {
+            if (!std::filesystem::exists(*path)) {
+                throw std::runtime_error("the build under test lacks " + path->string());
+            }
+        }
+        return t;
+    }();
+    return tool;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path.string());
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+ToolSandbox::ToolSandbox(LibraryKind library) {
+    const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
+    std::string pattern = (std::filesystem::temp_directory_path() / "ft232h-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    root_ = pattern;
+    directory_ = root_;
+    if (under.archive.empty()) {
+        std::filesystem::copy_file(under.tool, directory_ / under.ToolFileName());
+        std::filesystem::permissions(directory_ / under.ToolFileName(), std::filesystem::perms::owner_exec,
+                                     std::filesystem::perm_options::add);
+    } else {
+        directory_ = UnpackRelease(under, root_);
+    }
+    workingDirectory_ = directory_ / "elsewhere";
+    std::filesystem::create_directory(workingDirectory_);
+    if (library == LibraryKind::kSimulator) {
+        std::filesystem::copy_file(under.library, directory_ / under.LibraryFileName());
+    } else if (library == LibraryKind::kLegacySimulator) {
+        std::filesystem::copy_file(under.legacyLibrary, directory_ / under.LibraryFileName());
+    }
+}
+
+ToolSandbox::~ToolSandbox() {
+    if (Environment("FT232H_E2E_KEEP").empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+}
+
+std::string ToolSandbox::PrintedPath(const std::string& name) const {
+    const std::string native = (directory_ / name).string();
+    if (!ToolUnderTest::FromEnvironment().windows) {
+        return native;
+    }
+    // Wine shows the Unix root as drive Z:.
+    std::string windows = "Z:" + native;
+    for (char& c : windows) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return windows;
+}
+
+ToolRun ToolSandbox::Run(const std::vector<std::string>& arguments) const {
+    return Start(arguments, false);
+}
+
+ToolRun ToolSandbox::RunIntoClosedPipe(const std::vector<std::string>& arguments) const {
+    return Start(arguments, true);
+}
+
+ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool readerGone) const {
+    const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
+    std::vector<std::string> command = under.launcher;
+    command.push_back((directory_ / under.ToolFileName()).string());
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return RunProcess(std::move(command), workingDirectory_, (workingDirectory_ / "stderr.txt").string(), readerGone);
 }
 
 }  // namespace ft232h::e2e

@@ -11,9 +11,11 @@ namespace ft232h::e2e {
 // Which build of the tool the suite drives: read from the file that
 // FT232H_E2E_CONFIG names, which the build writes for each build under test
 // (lines tool=, library=, legacy_library=, launcher= a ;-separated command,
-// windows=0|1).
+// windows=0|1, and for a release archive archive= and cmake=).
 struct ToolUnderTest {
     std::filesystem::path tool;           // the executable
+    std::filesystem::path archive;        // or the release archive that holds it, unpacked in each sandbox
+    std::filesystem::path cmake;          // what unpacks the archive (cmake -E tar)
     std::filesystem::path library;        // the simulated D2XX library
     std::filesystem::path legacyLibrary;  // the same without the FT_EEPROM_* calls
     std::vector<std::string> launcher;    // e.g. wine, or empty for a native run
@@ -34,6 +36,9 @@ enum class LibraryKind { kSimulator, kLegacySimulator, kNone };
 
 class ToolSandbox {
 public:
+    // A new empty directory that then holds the tool (copied, or unpacked
+    // from the release archive with nothing but the README beside it) and
+    // the library.
     explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator);
     ~ToolSandbox();
     ToolSandbox(const ToolSandbox&) = delete;
@@ -56,7 +61,8 @@ public:
 private:
     ToolRun Start(const std::vector<std::string>& arguments, bool readerGone) const;
 
-    std::filesystem::path directory_;
+    std::filesystem::path root_;       // the directory made for the sandbox
+    std::filesystem::path directory_;  // the tool's: the root, or the archive's directory in it
     std::filesystem::path workingDirectory_;
 };
 

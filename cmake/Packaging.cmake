@@ -1,0 +1,33 @@
+# What a user gets: the tool and the README side by side in one directory,
+# since the tool looks for the D2XX library and its settings files beside
+# itself. `cmake --install` lays out that directory under its prefix;
+# the `package` target (CPack) makes the release archive of the build,
+# ft232h_eeprom-1.0.0-win64.zip, -win32.zip or -linux-x86_64.tar.gz, with
+# the executable stripped.
+install(TARGETS ft232h_eeprom RUNTIME DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VENDOR ${PROJECT_NAME})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
+if(WIN32)
+    # A Windows user expects a zip.
+    set(CPACK_GENERATOR ZIP)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(CPACK_SYSTEM_NAME win64)
+    else()
+        set(CPACK_SYSTEM_NAME win32)
+    endif()
+else()
+    set(CPACK_GENERATOR TGZ)
+    if(APPLE)
+        set(CPACK_SYSTEM_NAME macos-${CMAKE_SYSTEM_PROCESSOR})
+    else()
+        string(TOLOWER linux-${CMAKE_SYSTEM_PROCESSOR} CPACK_SYSTEM_NAME)
+    endif()
+endif()
+set(CPACK_STRIP_FILES ON)
+# No source archive: the repository is the source.
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)
