@@ -1,11 +1,12 @@
 // Any bytes as a settings file under the write name, programmed into a fake
 // device. Beyond "no crash, no overrun, no hang": the file stays as it was; a
 // refused file never reaches the device and is reported; and what the device
-// took, dumped again, shows every string and every plainly written decimal
-// number as the reference reads them from the file, and programs the very
-// same image once more.
+// took, dumped again, shows every string and every plainly written number as
+// the reference reads them from the file, and programs the very same image
+// once more.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -23,9 +24,16 @@ using ft232h::testing::FakeCall;
 using ft232h::testing::FakeD2xx;
 using ft232h::testing::FakeEntryPoint;
 
-bool IsPlainDecimal(const std::string& text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
-           (text == "0" || text.front() != '0');
+// The number a value plainly stands for, as the C library reads it: decimal
+// digits, or hexadecimal ones after 0x; nothing for anything else.
+std::optional<unsigned long long> PlainNumber(const std::string& text) {
+    const bool hexadecimal = text.starts_with("0x");
+    const std::string digits = hexadecimal ? text.substr(2) : text;
+    if (digits.empty() ||
+        digits.find_first_not_of(hexadecimal ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::strtoull(digits.c_str(), nullptr, hexadecimal ? 16 : 10);
 }
 
 // The image the device was given, or nothing when the file was refused.
@@ -75,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (section.name == "DESC") {
                 fuzz::Require(fuzz::ReferenceUnquote(entry.value) == written, "a string differs from the file");
             } else {
-                const std::string number = written.empty() ? "0" : written;
-                fuzz::Require(!IsPlainDecimal(number) || entry.value == number, "a number differs from the file");
+                const auto number = PlainNumber(written.empty() ? "0" : written);
+                fuzz::Require(!number || entry.value == std::to_string(*number), "a number differs from the file");
             }
         }
     }
