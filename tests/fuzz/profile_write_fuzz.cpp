@@ -10,6 +10,7 @@
 // compared with the reference reading of the same bytes.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -20,7 +21,6 @@
 
 #include "eeprom/profile_file.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
-#include "tests/fuzz/reference_profile.hpp"
 
 namespace {
 
@@ -47,14 +47,10 @@ std::vector<Probe> ProbesOf(const fuzz::ReferenceFile& file) {
     return probes;
 }
 
-std::optional<std::string> ProductRead(const std::string& path, const Probe& probe) {
-    return ft232h::ReadProfileString(path, probe.first, probe.second, kWholeValue);
-}
-
 // The product's reading must be the reference's: the value, or empty when
 // the section or key is missing.
 std::string CheckedRead(const std::string& path, const fuzz::ReferenceFile& reference, const Probe& probe) {
-    const std::optional<std::string> value = ProductRead(path, probe);
+    const std::optional<std::string> value = ft232h::ReadProfileString(path, probe.first, probe.second, kWholeValue);
     fuzz::Require(value.has_value(), "a readable file did not read");
     fuzz::Require(*value == fuzz::ReferenceRead(reference, probe.first, probe.second).value_or(""),
                   "the service and the reference read a key differently");
@@ -64,16 +60,12 @@ std::string CheckedRead(const std::string& path, const fuzz::ReferenceFile& refe
 // True when `after` is `before` with one stretch replaced, and the stretch
 // of `before` that went lies within one line.
 bool ChangedWithinOneLine(std::string_view before, std::string_view after) {
-    std::size_t prefix = 0;
-    while (prefix < before.size() && prefix < after.size() && before[prefix] == after[prefix]) {
-        ++prefix;
-    }
-    std::size_t suffix = 0;
-    while (suffix < before.size() - prefix && suffix < after.size() - prefix &&
-           before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
-        ++suffix;
-    }
-    return before.substr(prefix, before.size() - prefix - suffix).find_first_of("\r\n") == std::string_view::npos;
+    const auto prefix = std::mismatch(before.begin(), before.end(), after.begin(), after.end()).first - before.begin();
+    const auto suffix =
+        std::mismatch(before.rbegin(), before.rend() - prefix, after.rbegin(), after.rend() - prefix).first -
+        before.rbegin();
+    return before.substr(static_cast<std::size_t>(prefix), before.size() - static_cast<std::size_t>(prefix + suffix))
+               .find_first_of("\r\n") == std::string_view::npos;
 }
 
 }  // namespace
@@ -97,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    const std::filesystem::path file = fuzz::ScratchDirectory() / "profile.ini";
+    const std::filesystem::path file = fuzz::ScratchFile("profile.ini");
     const std::string path = file.string();
     fuzz::WriteWholeFile(file, original);
 

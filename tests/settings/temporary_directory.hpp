@@ -2,10 +2,11 @@
 // whole-file helpers for comparing bytes.
 #pragma once
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -15,21 +16,16 @@ namespace ft232h::testing {
 class TemporaryDirectory {
 public:
     TemporaryDirectory() {
-        std::random_device random;
-        do {
-            path_ = std::filesystem::temp_directory_path() / ("ft232h_settings_" + std::to_string(random()));
-        } while (!std::filesystem::create_directory(path_));
+        std::string pattern = (std::filesystem::temp_directory_path() / "ft232h_test_XXXXXX").string();
+        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "/nonexistent";
     }
     ~TemporaryDirectory() {
         std::error_code ignored;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
-                                     ignored);
         std::filesystem::remove_all(path_, ignored);
     }
     TemporaryDirectory(const TemporaryDirectory&) = delete;
     TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
 
-    // The full path of `name` inside the directory.
     [[nodiscard]] std::string File(std::string_view name) const { return (path_ / name).string(); }
     [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
 
@@ -48,12 +44,12 @@ private:
 
 inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace ft232h::testing

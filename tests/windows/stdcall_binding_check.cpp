@@ -8,86 +8,54 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/executable_path.hpp"
-#include "d2xx/d2xx_api.hpp"
 #include "d2xx/d2xx_binding.hpp"
-#include "d2xx/eeprom_record.hpp"
-#include "d2xx/shared_library.hpp"
 
 namespace {
 
-constexpr int kRounds = 2000;
-constexpr std::uint32_t kDevices = 3;
-constexpr std::int32_t kFt232hIndex = 2;
-
-int failures = 0;
-
-bool Check(bool passed, const char* what, int round) {
-    if (!passed) {
-        std::printf("FAILED in round %d: %s\n", round, what);
-        ++failures;
-    }
-    return passed;
-}
-
-std::string_view Text(const char* bytes, std::size_t size) {
-    return std::string_view(bytes, strnlen(bytes, size));
-}
-
-bool ListRound(const ft232h::D2xxBinding& d2xx, int round) {
+// One round of every entry point the tool lists and dumps with, against the
+// simulator's demo state: FT232H at 0 and 2, another chip at 1.
+const char* FailedStep(const ft232h::D2xxBinding& d2xx) {
     std::uint32_t count = 0;
-    if (!Check(d2xx.CreateDeviceInfoList(count) == ft232h::kFtOk && count == kDevices, "FT_CreateDeviceInfoList",
-               round)) {
-        return false;
+    if (d2xx.CreateDeviceInfoList(count) != ft232h::kFtOk || count != 3) {
+        return "FT_CreateDeviceInfoList";
     }
     std::vector<ft232h::DeviceInfoNode> nodes(count);
-    if (!Check(d2xx.GetDeviceInfoList(nodes.data(), count) == ft232h::kFtOk && count == kDevices,
-               "FT_GetDeviceInfoList", round)) {
-        return false;
+    if (d2xx.GetDeviceInfoList(nodes.data(), count) != ft232h::kFtOk || count != 3 ||
+        std::strcmp(nodes[2].SerialNumber, "FT9ZP2MC") != 0) {
+        return "FT_GetDeviceInfoList, the third node at the library's stride";
     }
-    return Check(nodes[0].Type == 8 && Text(nodes[0].SerialNumber, 16) == "FT6XK1QA", "node 0", round) &&
-           Check(nodes[1].Type == 5 && Text(nodes[1].SerialNumber, 16) == "FT2232A", "node 1 at its stride", round) &&
-           Check(nodes[2].Type == 8 && Text(nodes[2].SerialNumber, 16) == "FT9ZP2MC", "node 2 at its stride", round);
-}
-
-bool DeviceRound(const ft232h::D2xxBinding& d2xx, int round) {
     ft232h::FtHandle handle = nullptr;
-    if (!Check(d2xx.Open(kFt232hIndex, handle) == ft232h::kFtOk && handle != nullptr, "FT_Open", round)) {
-        return false;
+    if (d2xx.Open(2, handle) != ft232h::kFtOk) {
+        return "FT_Open";
     }
     ft232h::EepromRecord record;
-    record.deviceType = 8;
     ft232h::EepromStrings strings;
-    const bool read = Check(d2xx.ReadEeprom(handle, record, strings) == ft232h::kFtOk, "FT_EEPROM_Read", round) &&
-                      Check(record.VendorId == 0x0403 && record.ProductId == 0x6014 && record.MaxPower == 100,
-                            "the record read", round) &&
-                      Check(Text(strings.Manufacturer.data(), strings.Manufacturer.size()) == "FTDI" &&
-                                Text(strings.SerialNumber.data(), strings.SerialNumber.size()) == "FT9ZP2MC",
-                            "the strings read", round);
+    const bool read = d2xx.ReadEeprom(handle, record, strings) == ft232h::kFtOk && record.VendorId == 0x0403 &&
+                      std::strcmp(strings.SerialNumber.data(), "FT9ZP2MC") == 0;
     d2xx.Close(handle);
-    return read;
+    return read ? nullptr : "FT_EEPROM_Read";
 }
 
 }  // namespace
 
 int main() {
-    const auto directory = ft232h::ExecutableDirectory();
-    auto library = ft232h::LoadD2xxLibrary(directory.value_or(std::string()));
+    auto library = ft232h::LoadD2xxLibrary(ft232h::ExecutableDirectory().value_or(std::string()));
     if (!library) {
-        std::printf("FAILED: ftd2xx.dll does not load\n");
+        std::printf("FAILED: ftd2xx.dll does not load\n0 passed, 1 failed\n");
         return 1;
     }
     const ft232h::D2xxBinding d2xx(std::move(library));
+    constexpr int kRounds = 2000;
     for (int round = 0; round < kRounds; ++round) {
-        if (!ListRound(d2xx, round) || !DeviceRound(d2xx, round)) {
-            break;
+        if (const char* step = FailedStep(d2xx)) {
+            std::printf("FAILED in round %d: %s\n0 passed, 1 failed\n", round, step);
+            return 1;
         }
     }
-    std::printf("node size %u bytes; %d rounds of 6 calls\n", static_cast<unsigned>(sizeof(ft232h::DeviceInfoNode)),
-                kRounds);
-    std::printf("%d passed, %d failed\n", failures == 0 ? 1 : 0, failures == 0 ? 0 : 1);
-    return failures == 0 ? 0 : 1;
+    std::printf("node size %u bytes; %d rounds of 5 calls\n1 passed, 0 failed\n",
+                static_cast<unsigned>(sizeof(ft232h::DeviceInfoNode)), kRounds);
+    return 0;
 }
