@@ -156,11 +156,16 @@ std::string Changed(const std::string& before, const std::vector<std::pair<std::
         }
         blocks.back().push_back(line);
     }
+    // A field given in hex is the same field.
+    auto keyOf = [](const std::string& line) {
+        std::string key = Split(line).first;
+        return key.ends_with("_hex") ? key.substr(0, key.size() - 4) : key;
+    };
     for (const auto& [device, line] : changes) {
         const std::size_t index = std::stoul(device) + 1;
-        const std::string key = Split(line).first;
+        const std::string key = keyOf(line);
         std::erase_if(blocks.at(index), [&](const std::string& old) {
-            const std::string oldKey = Split(old).first;
+            const std::string oldKey = keyOf(old);
             return oldKey == key || (key == "eeprom" && oldKey.starts_with("eeprom")) ||
                    (key.starts_with("eeprom_") && oldKey == "eeprom");
         });
