@@ -220,7 +220,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     }
     const ToolSandbox sandbox(library);
     const bool windows = ToolUnderTest::FromEnvironment().windows;
-    const std::string directory = Unescape(sandbox.PrintedPath(""), false);
+    const std::string directory = sandbox.PrintedPath("");
     auto path = [&](const std::string& name) { return sandbox.FilePath(name); };
     auto expected = [&](const std::string& text) {
         std::string bytes = Unescape(text, true);
@@ -321,6 +321,8 @@ int main(int argc, char** argv) {
         std::cerr << "usage: e2e_row ROW FILE...\n";
         return 2;
     }
+    // Fixed, so that a file mode the tool fails to keep shows.
+    umask(022);
     try {
         return ft232h::e2e::RunRow(argv[1], std::vector<std::string>(argv + 2, argv + argc));
     } catch (const std::exception& error) {
