@@ -263,8 +263,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             checkOutput();
             std::filesystem::remove(sandbox.LogPath());
             runName = line;
-            const ToolRun run =
-                directive == "run" ? sandbox.Run(Words(rest)) : sandbox.RunIntoClosedPipe(Words(rest));
+            const ToolRun run = directive == "run" ? sandbox.Run(Words(rest)) : sandbox.RunIntoClosedPipe(Words(rest));
             // Under Wine, standard error also carries Wine's own messages.
             if (run.exitStatus != 0 || (!windows && !run.errors.empty())) {
                 Fail(line + ": status " + std::to_string(run.exitStatus) + ", errors:\n" + run.errors);
@@ -296,7 +295,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
                 Fail(rest + " exists");
             }
         } else if (directive == "expmode") {
-            struct stat status{};
+            struct stat status {};
             stat(path(name).c_str(), &status);
             ExpectEqual("mode of " + name, std::to_string(status.st_mode & 07777),
                         std::to_string(std::stoul(text, nullptr, 8)));
@@ -307,8 +306,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         ExpectEqual(name, std::filesystem::exists(path(name)) ? ReadFile(path(name)) : "(none)", content);
     }
     if (library != LibraryKind::kNone) {
-        ExpectEqual("the world after", Normalised(ReadFile(sandbox.StatePath())),
-                    Normalised(Changed(world, changes)));
+        ExpectEqual("the world after", Normalised(ReadFile(sandbox.StatePath())), Normalised(Changed(world, changes)));
     }
     return failures == 0 ? 0 : 1;
 }
