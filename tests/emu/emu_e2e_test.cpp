@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "emu/chip.hpp"
-#include "tests/e2e/expected_output.hpp"
 #include "tests/e2e/tool_sandbox.hpp"
+#include "tests/emu/expected_output.hpp"
 #include "tests/emu/image_decoder.hpp"
 
 namespace ft232h::emu_test {

@@ -1,7 +1,7 @@
 // What the tool must print, built from the same Shift_JIS text the user sees.
 // The literals are UTF-8 here and Shift_JIS in the built test, exactly as in
-// the tool; one test pins a few lines as raw bytes so a build that lost the
-// conversion cannot pass by comparing UTF-8 with UTF-8.
+// the tool; a row of the end-to-end table pins a line as raw bytes, so a
+// build that lost the conversion cannot pass by comparing UTF-8 with UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -51,11 +51,6 @@ inline std::string Replug(std::int32_t index) {
     return Line(No(index) + " の FT232H を一度抜き差しして下さい");
 }
 
-inline const std::string kLibraryNotLoaded = Line("FTDI D2XX のライブラリがロードできません");
-inline const std::string kListFailed = Line("FTDI のデバイスリスト取得に失敗しました");
-inline const std::string kNoFt232h = Line("FT232H が見つかりません");
-inline const std::string kWrongOption = Line("") + Line("オプションが間違っています");
-
 inline std::string NotFound(const std::string& typed) {
     return Line("NO." + typed + " の FT232H は存在しません");
 }
@@ -74,9 +69,6 @@ inline std::string SetFailed(std::int32_t i) {
 inline std::string EraseDone(std::int32_t i) {
     return Line(No(i) + " の FT232H の EEProm を消去しました");
 }
-inline std::string EraseFailed(std::int32_t i) {
-    return Line(No(i) + " の FT232H の EEprom 消去は失敗しました");
-}
 inline std::string InitDone(std::int32_t i) {
     return Line(No(i) + " の FT232H の EEProm を初期化しました");
 }
@@ -94,9 +86,6 @@ inline std::string WriteDone(std::int32_t i, const std::string& path) {
 }
 inline std::string WriteFailed(std::int32_t i) {
     return Line(No(i) + " の FT232H の eeprom 書き込みが失敗しました");
-}
-inline std::string Missing(const std::string& path) {
-    return Line(path + " がありません");
 }
 inline std::string InvalidValue(const std::string& path, const std::string& key, const std::string& value) {
     return Line(path + " の " + key + "=" + value + " は不正な値です");

@@ -1,0 +1,330 @@
+// Runs one row of an end-to-end table (tests/e2e/*.rows) against the built
+// tool: e2e_row ROW FILE... (a block of any file may be used in another). A
+// row is a script, one directive a line:
+//
+//   row NAME [native]     starts a row; native: not run under Wine
+//   define NAME           starts a block of lines that `use NAME` inserts
+//   use NAME              the lines of that block, here
+//   library legacy|none   the old simulated library without the FT_EEPROM_*
+//                         calls, or no library at all (default: the simulator)
+//   state LINE            a line of the simulator's world before the first run
+//   file NAME TEXT        appends TEXT and CR LF to a file beside the tool
+//   raw NAME TEXT         appends TEXT alone
+//   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO
+//   run [ARG...]          runs the tool; "" is an empty argument
+//   closed [ARG...]       runs it with nobody reading its output
+//   out TEXT              a line the last run must print, in this order
+//   calls [CALL...]       what the last run called on devices, Name@device
+//   after DEVICE LINE     a line of that device that differs after the row
+//   expect NAME TEXT      a line the file NAME must hold after the row
+//   nofile NAME           the file must not exist, here
+//   expmode NAME OCTAL    its permission bits, here
+//
+// TEXT may hold \r \n \t \\ and \xHH; out and expect convert their text from
+// UTF-8 to Shift_JIS first (escaped bytes stay as written) and replace {dir}
+// by the tool's directory as the tool prints it.
+#include <iconv.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/sim_state.hpp"
+#include "tests/e2e/tool_sandbox.hpp"
+
+namespace ft232h::e2e {
+namespace {
+
+int failures = 0;
+
+void Fail(const std::string& what) {
+    std::cerr << "FAILED: " << what << "\n";
+    ++failures;
+}
+
+// Shown byte for byte, with what is not printable ASCII escaped.
+std::string Shown(const std::string& bytes) {
+    std::string shown;
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c == '\n') {
+            shown += "\\n\n";
+        } else if (c >= 0x20 && c < 0x7F && c != '\\') {
+            shown += static_cast<char>(c);
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            shown += hex;
+        }
+    }
+    return shown;
+}
+
+void ExpectEqual(const std::string& what, const std::string& actual, const std::string& expected) {
+    if (actual != expected) {
+        Fail(what + "\n--- expected:\n" + Shown(expected) + "\n--- actual:\n" + Shown(actual));
+    }
+}
+
+std::string ToShiftJis(const std::string& utf8) {
+    iconv_t converter = iconv_open("CP932", "UTF-8");
+    std::string in = utf8;
+    std::string out(in.size() * 2 + 4, '\0');
+    char* from = in.data();
+    char* to = out.data();
+    std::size_t left = in.size();
+    std::size_t room = out.size();
+    if (converter == reinterpret_cast<iconv_t>(-1) || iconv(converter, &from, &left, &to, &room) != 0) {
+        throw std::runtime_error("no Shift_JIS form: " + utf8);
+    }
+    iconv_close(converter);
+    out.resize(out.size() - room);
+    return out;
+}
+
+// The escapes; with `convert`, the text between them becomes Shift_JIS.
+std::string Unescape(const std::string& text, bool convert) {
+    std::string result;
+    std::string plain;
+    auto flush = [&] {
+        result += convert ? ToShiftJis(plain) : plain;
+        plain.clear();
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            plain += text[i];
+            continue;
+        }
+        const char kind = text[++i];
+        flush();
+        if (kind == 'x') {
+            result += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            result += kind == 'r' ? '\r' : kind == 'n' ? '\n' : kind == 't' ? '\t' : kind;
+        }
+    }
+    flush();
+    return result;
+}
+
+std::pair<std::string, std::string> Split(const std::string& line) {
+    const auto blank = line.find(' ');
+    return {line.substr(0, blank), blank == std::string::npos ? "" : line.substr(blank + 1)};
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        words.push_back(word == "\"\"" ? "" : Unescape(word, false));
+    }
+    return words;
+}
+
+// The row's lines with every `use` replaced by its block.
+bool Expand(const std::map<std::string, std::vector<std::string>>& blocks, const std::string& name,
+            std::vector<std::string>& lines) {
+    const auto block = blocks.find(name);
+    if (block == blocks.end()) {
+        return false;
+    }
+    for (const std::string& line : block->second) {
+        const auto [directive, rest] = Split(line);
+        if (directive == "use" ? !Expand(blocks, rest, lines) : (lines.push_back(line), false)) {
+            throw std::runtime_error("no block " + rest);
+        }
+    }
+    return true;
+}
+
+// The world `before` with the device lines of `changes` replacing theirs;
+// "eeprom erased" takes every eeprom line's place.
+std::string Changed(const std::string& before, const std::vector<std::pair<std::string, std::string>>& changes) {
+    std::vector<std::vector<std::string>> blocks(1);
+    std::istringstream in(before);
+    for (std::string line; std::getline(in, line);) {
+        line.erase(0, line.find_first_not_of(' '));
+        if (line.starts_with("device ")) {
+            blocks.emplace_back();
+        }
+        blocks.back().push_back(line);
+    }
+    // A field given in hex is the same field.
+    auto keyOf = [](const std::string& line) {
+        std::string key = Split(line).first;
+        return key.ends_with("_hex") ? key.substr(0, key.size() - 4) : key;
+    };
+    for (const auto& [device, line] : changes) {
+        const std::size_t index = std::stoul(device) + 1;
+        const std::string key = keyOf(line);
+        std::erase_if(blocks.at(index), [&](const std::string& old) {
+            const std::string oldKey = keyOf(old);
+            return oldKey == key || (key == "eeprom" && oldKey.starts_with("eeprom")) ||
+                   (key.starts_with("eeprom_") && oldKey == "eeprom");
+        });
+        blocks[index].push_back(line);
+    }
+    std::string text;
+    for (const auto& block : blocks) {
+        for (const std::string& line : block) {
+            text += line + "\n";
+        }
+    }
+    return text;
+}
+
+std::string Normalised(const std::string& text) {
+    sim::SimState state;
+    std::string error;
+    if (!sim::ParseState(text, state, error)) {
+        throw std::runtime_error("world: " + error + "\n" + text);
+    }
+    return sim::FormatState(state);
+}
+
+int RunRow(const std::string& row, const std::vector<std::string>& files) {
+    std::map<std::string, std::vector<std::string>> blocks;
+    for (const std::string& file : files) {
+        std::ifstream in(file);
+        std::string current;
+        for (std::string line; std::getline(in, line);) {
+            const auto [directive, rest] = Split(line);
+            if (directive == "row" || directive == "define") {
+                current = Split(rest).first;
+            } else if (!line.empty() && line[0] != '#' && !current.empty()) {
+                blocks[current].push_back(line);
+            }
+        }
+    }
+    std::vector<std::string> lines;
+    if (!Expand(blocks, row, lines)) {
+        throw std::runtime_error("no row " + row);
+    }
+
+    LibraryKind library = LibraryKind::kSimulator;
+    std::string world = "log 1\n";
+    for (const std::string& line : lines) {
+        const auto [directive, rest] = Split(line);
+        if (directive == "library") {
+            library = rest == "none" ? LibraryKind::kNone : LibraryKind::kLegacySimulator;
+        } else if (directive == "state") {
+            world += rest + "\n";
+        }
+    }
+    const ToolSandbox sandbox(library);
+    const bool windows = ToolUnderTest::FromEnvironment().windows;
+    const std::string directory = sandbox.PrintedPath("");
+    auto path = [&](const std::string& name) { return sandbox.FilePath(name); };
+    auto expected = [&](const std::string& text) {
+        std::string bytes = Unescape(text, true);
+        for (std::size_t at; (at = bytes.find("{dir}")) != std::string::npos;) {
+            bytes.replace(at, 5, directory);
+        }
+        return bytes;
+    };
+    if (library != LibraryKind::kNone) {
+        WriteFile(sandbox.StatePath(), world);
+    }
+
+    std::vector<std::pair<std::string, std::string>> changes;
+    std::map<std::string, std::string> contents;
+    std::string output;
+    std::string printed;
+    std::string runName;
+    bool ran = false;
+    auto checkOutput = [&] {
+        if (ran) {
+            ExpectEqual("output of " + runName, output, printed);
+        }
+        printed.clear();
+    };
+    for (const std::string& line : lines) {
+        const auto [directive, rest] = Split(line);
+        const auto [name, text] = Split(rest);
+        if (directive == "file" || directive == "raw") {
+            std::ofstream(path(name), std::ios::binary | std::ios::app)
+                << Unescape(text, false) << (directive == "file" ? "\r\n" : "");
+        } else if (directive == "dir") {
+            std::filesystem::create_directory(path(name));
+        } else if (directive == "link") {
+            std::filesystem::create_symlink(text, path(name));
+        } else if (directive == "mode") {
+            chmod(path(name).c_str(), static_cast<mode_t>(std::stoul(text, nullptr, 8)));
+        } else if (directive == "copy") {
+            std::filesystem::copy_file(path(name), path(text));
+        } else if (directive == "run" || directive == "closed") {
+            checkOutput();
+            std::filesystem::remove(sandbox.LogPath());
+            runName = line;
+            const ToolRun run = directive == "run" ? sandbox.Run(Words(rest)) : sandbox.RunIntoClosedPipe(Words(rest));
+            // Under Wine, standard error also carries Wine's own messages.
+            if (run.exitStatus != 0 || (!windows && !run.errors.empty())) {
+                Fail(line + ": status " + std::to_string(run.exitStatus) + ", errors:\n" + run.errors);
+            }
+            output = run.output;
+            ran = directive == "run";
+        } else if (directive == "out") {
+            printed += expected(rest) + "\r\n";
+        } else if (directive == "calls") {
+            std::vector<sim::SimLogEntry> entries;
+            std::string error;
+            if (!sim::ReadLogFile(sandbox.LogPath().string(), entries, error)) {
+                Fail("log: " + error);
+            }
+            std::string calls;
+            for (const sim::SimLogEntry& entry : entries) {
+                const std::string* device = entry.Argument(entry.entryPoint == "FT_Open" ? "index" : "device");
+                if (device != nullptr) {
+                    calls += " " + entry.entryPoint.substr(3) + "@" + *device;
+                }
+            }
+            ExpectEqual(line, calls, rest.empty() ? "" : " " + rest);
+        } else if (directive == "after") {
+            changes.emplace_back(name, text);
+        } else if (directive == "expect") {
+            contents[name] += expected(text) + "\r\n";
+        } else if (directive == "nofile") {
+            if (std::filesystem::exists(std::filesystem::symlink_status(path(rest)))) {
+                Fail(rest + " exists");
+            }
+        } else if (directive == "expmode") {
+            struct stat status {};
+            stat(path(name).c_str(), &status);
+            ExpectEqual("mode of " + name, std::to_string(status.st_mode & 07777),
+                        std::to_string(std::stoul(text, nullptr, 8)));
+        }
+    }
+    checkOutput();
+    for (const auto& [name, content] : contents) {
+        ExpectEqual(name, std::filesystem::exists(path(name)) ? ReadFile(path(name)) : "(none)", content);
+    }
+    if (library != LibraryKind::kNone) {
+        ExpectEqual("the world after", Normalised(ReadFile(sandbox.StatePath())), Normalised(Changed(world, changes)));
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace ft232h::e2e
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::cerr << "usage: e2e_row ROW FILE...\n";
+        return 2;
+    }
+    // Fixed, so that a file mode the tool fails to keep shows.
+    umask(022);
+    try {
+        return ft232h::e2e::RunRow(argv[1], std::vector<std::string>(argv + 2, argv + argc));
+    } catch (const std::exception& error) {
+        std::cerr << "error: " << error.what() << "\n";
+        return 2;
+    }
+}
