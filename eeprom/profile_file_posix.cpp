@@ -378,7 +378,7 @@ std::size_t NextBracketLine(std::string_view bytes, std::size_t lineStart) {
         if (at == nullptr) {
             break;
         }
-        const std::size_t bracket = static_cast<std::size_t>(static_cast<const char*>(at) - bytes.data());
+        const auto bracket = static_cast<std::size_t>(static_cast<const char*>(at) - bytes.data());
         std::size_t start = bracket;
         while (start > lineStart && IsProfileBlank(bytes[start - 1])) {
             --start;
