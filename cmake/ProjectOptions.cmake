@@ -1,3 +1,9 @@
+# The warnings every GCC or Clang build of the project's own code asks for.
+set(FT232H_GNU_WARNINGS
+    -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
+    -Wnon-virtual-dtor -Wold-style-cast -Wcast-qual -Wformat=2
+    -Wimplicit-fallthrough -Wmissing-declarations)
+
 # Compiler settings shared by every target of the project, as one interface
 # target so that nothing touches the global flags.
 add_library(ft232h_options INTERFACE)
@@ -12,10 +18,7 @@ if(MSVC)
         target_compile_options(ft232h_options INTERFACE /WX)
     endif()
 else()
-    target_compile_options(ft232h_options INTERFACE
-        -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
-        -Wnon-virtual-dtor -Wold-style-cast -Wcast-qual -Wformat=2
-        -Wimplicit-fallthrough -Wmissing-declarations)
+    target_compile_options(ft232h_options INTERFACE ${FT232H_GNU_WARNINGS})
     if(FT232H_WERROR)
         target_compile_options(ft232h_options INTERFACE -Werror)
     endif()
