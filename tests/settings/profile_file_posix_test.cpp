@@ -145,13 +145,17 @@ TEST_F(ProfileFile, AFailedReadMakesTheValueUnknownNotEmpty) {
     }
 }
 
-TEST_F(ProfileFile, AFileBeyondTheSizeCapIsNeitherReadNorWritten) {
+TEST_F(ProfileFile, AFileIsNeverReadNorWrittenBeyondTheSizeCap) {
     // Sparse, so the test costs no disk.
     WriteBytes(path, "[A]\r\nk=v\r\n");
     std::filesystem::resize_file(path, kMaximumProfileFileSize + 1);
     EXPECT_EQ(ReadProfileString(path, "A", "k", 63), std::nullopt);
     EXPECT_FALSE(WriteProfileString(path, "A", "k", "w"));
     EXPECT_EQ(std::filesystem::file_size(path), kMaximumProfileFileSize + 1);
+    // At the cap a file is read, but a key that would take it over is not written.
+    std::filesystem::resize_file(path, kMaximumProfileFileSize);
+    EXPECT_FALSE(WriteProfileString(path, "A", "k2", "w"));
+    EXPECT_EQ(std::filesystem::file_size(path), kMaximumProfileFileSize);
 }
 
 TEST_F(ProfileFile, ADumpEndsWithTheFileAndItsDirectorySynced) {
