@@ -3,6 +3,9 @@ set(FT232H_GNU_WARNINGS
     -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
     -Wnon-virtual-dtor -Wold-style-cast -Wcast-qual -Wformat=2
     -Wimplicit-fallthrough -Wmissing-declarations)
+# What a sanitized build of the project's own code compiles and links with.
+set(FT232H_SANITIZER_COMPILE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+set(FT232H_SANITIZER_LINK_FLAGS -fsanitize=address,undefined)
 
 # Compiler settings shared by every target of the project, as one interface
 # target so that nothing touches the global flags.
@@ -40,9 +43,8 @@ else()
 endif()
 
 if(FT232H_SANITIZE)
-    target_compile_options(ft232h_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all
-        -fno-omit-frame-pointer)
-    target_link_options(ft232h_options INTERFACE -fsanitize=address,undefined)
+    target_compile_options(ft232h_options INTERFACE ${FT232H_SANITIZER_COMPILE_FLAGS})
+    target_link_options(ft232h_options INTERFACE ${FT232H_SANITIZER_LINK_FLAGS})
 endif()
 
 # Coverage feedback for libFuzzer from every library a fuzz target links; the
