@@ -20,12 +20,27 @@
 //   nofile NAME           the file must not exist, here
 //   expmode NAME OCTAL    its permission bits, here
 //
+// Rows for FTDI's own library on virtual chips (tests/emu) use no simulator:
+//
+//   chip SPEC IMAGE       plugs in a chip, SPEC as ft232h_emu takes it less
+//                         the image (type=ft232h,fault=in-use); IMAGE is a
+//                         fresh chip's serial number, blank or none
+//   poke CHIP AT HH...    bytes of that chip's image from offset AT (hex),
+//                         its checksum made right again
+//   edit NAME KEY TEXT    the line of KEY in file NAME becomes KEY="TEXT"
+//   agrees NAME CHIP N    N keys of file NAME are fields libftdi decodes from
+//                         the chip, each with the chip's value
+//   image CHIP KEY TEXT   a field libftdi decodes that differs after the row
+//                         (? stands for any character); none: the same bytes
+//   image CHIP blank      the chip is left erased
+//
 // TEXT may hold \r \n \t \\ and \xHH; out and expect convert their text from
 // UTF-8 to Shift_JIS first (escaped bytes stay as written) and replace {dir}
 // by the tool's directory as the tool prints it.
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +51,7 @@
 #include <vector>
 
 #include "sim/sim_state.hpp"
+#include "tests/e2e/chip_world.hpp"
 #include "tests/e2e/tool_sandbox.hpp"
 
 namespace ft232h::e2e {
@@ -189,6 +205,85 @@ std::string Normalised(const std::string& text) {
     return sim::FormatState(state);
 }
 
+// A virtual chip of the row: its launcher spec, the image it starts with
+// (none when empty), and what must differ after the row.
+struct Chip {
+    std::string spec;
+    std::string image;
+    std::map<std::string, std::string> changes;
+    bool erased = false;
+};
+
+const std::string kBlankImage(kChipImageBytes, '\xFF');
+
+std::string ImageName(std::size_t chip) {
+    return "chip" + std::to_string(chip) + ".bin";
+}
+
+ChipFields Decoded(const std::string& image, const std::string& what) {
+    ChipFields fields;
+    std::string failure;
+    if (!DecodeChip(image, fields, failure)) {
+        Fail(what + ": " + failure);
+    }
+    return fields;
+}
+
+std::string Listed(const ChipFields& fields) {
+    std::string text;
+    for (const auto& [key, value] : fields) {
+        text += key + "=" + value + "\n";
+    }
+    return text;
+}
+
+// Unchanged means the same bytes; changed, the same fields as libftdi reads
+// them but the row's.
+void CheckChip(const Chip& chip, std::size_t index, const std::string& after) {
+    const std::string what = "chip " + std::to_string(index);
+    if (chip.erased || chip.changes.empty()) {
+        ExpectEqual(what, after, chip.erased ? kBlankImage : chip.image);
+        return;
+    }
+    ChipFields expected = chip.image == kBlankImage ? ChipFields{} : Decoded(chip.image, what + " before");
+    const ChipFields actual = Decoded(after, what);
+    for (const auto& [key, pattern] : chip.changes) {
+        const auto found = actual.find(key);
+        const bool matches = found != actual.end() && found->second.size() == pattern.size() &&
+                             std::equal(pattern.begin(), pattern.end(), found->second.begin(),
+                                        [](char wanted, char seen) { return wanted == '?' || wanted == seen; });
+        expected[key] = matches ? found->second : pattern;
+    }
+    ExpectEqual(what, Listed(actual), Listed(expected));
+}
+
+// A settings file's key=value lines, quotes removed.
+std::map<std::string, std::string> Settings(const std::string& text) {
+    std::map<std::string, std::string> settings;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) {
+            std::string value = line.substr(equals + 1, line.find_last_not_of('\r') - equals);
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+                value = value.substr(1, value.size() - 2);
+            }
+            settings[line.substr(0, equals)] = value;
+        }
+    }
+    return settings;
+}
+
+// The file with the line of `key` replaced, as a user edits a dump.
+std::string Edited(const std::string& text, const std::string& key, const std::string& value) {
+    std::string edited;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        edited += (line.starts_with(key + "=") ? key + "=\"" + value + "\"\r" : line) + "\n";
+    }
+    return edited;
+}
+
 int RunRow(const std::string& row, const std::vector<std::string>& files) {
     std::map<std::string, std::vector<std::string>> blocks;
     for (const std::string& file : files) {
@@ -198,6 +293,10 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             const auto [directive, rest] = Split(line);
             if (directive == "row" || directive == "define") {
                 current = Split(rest).first;
+                // Blocks of all files share one name space.
+                if (blocks.contains(current)) {
+                    throw std::runtime_error("two blocks named " + current);
+                }
             } else if (!line.empty() && line[0] != '#' && !current.empty()) {
                 blocks[current].push_back(line);
             }
@@ -210,14 +309,33 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
 
     LibraryKind library = LibraryKind::kSimulator;
     std::string world = "log 1\n";
+    std::vector<Chip> chips;
     for (const std::string& line : lines) {
         const auto [directive, rest] = Split(line);
+        const auto [name, text] = Split(rest);
         if (directive == "library") {
             library = rest == "none" ? LibraryKind::kNone : LibraryKind::kLegacySimulator;
         } else if (directive == "state") {
             world += rest + "\n";
+        } else if (directive == "chip") {
+            chips.push_back({name,
+                             text == "none"    ? ""
+                             : text == "blank" ? kBlankImage
+                                               : FactoryImage(text),
+                             {},
+                             false});
+        } else if (directive == "poke") {
+            const std::vector<std::string> bytes = Words(text);
+            std::string& image = chips.at(std::stoul(name)).image;
+            std::size_t at = std::stoul(bytes.at(0), nullptr, 16);
+            for (std::size_t i = 1; i < bytes.size(); ++i) {
+                image.at(at++) = static_cast<char>(std::stoul(bytes[i], nullptr, 16));
+            }
+            image = WithChecksum(image);
         }
     }
+    // With virtual chips, the library is FTDI's and there is no world file.
+    const bool simulated = chips.empty() && library != LibraryKind::kNone;
     const ToolSandbox sandbox(library);
     const bool windows = ToolUnderTest::FromEnvironment().windows;
     const std::string directory = sandbox.PrintedPath("");
@@ -229,8 +347,20 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         }
         return bytes;
     };
-    if (library != LibraryKind::kNone) {
+    if (simulated) {
         WriteFile(sandbox.StatePath(), world);
+    }
+    std::string plugged;
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+        plugged += chips[i].spec;
+        if (!chips[i].image.empty()) {
+            plugged += ",image=../" + ImageName(i);
+            WriteFile(path(ImageName(i)), chips[i].image);
+        }
+        plugged += "\n";
+    }
+    if (!chips.empty()) {
+        WriteFile(path("chips.txt"), plugged);
     }
 
     std::vector<std::pair<std::string, std::string>> changes;
@@ -294,6 +424,28 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             if (std::filesystem::exists(std::filesystem::symlink_status(path(rest)))) {
                 Fail(rest + " exists");
             }
+        } else if (directive == "edit") {
+            const auto [key, value] = Split(text);
+            WriteFile(path(name), Edited(ReadFile(path(name)), key, Unescape(value, false)));
+        } else if (directive == "agrees") {
+            const std::vector<std::string> words = Words(rest);
+            const auto settings = Settings(ReadFile(path(words.at(0))));
+            std::size_t agreeing = 0;
+            for (const auto& [key, value] : Decoded(ReadFile(path(ImageName(std::stoul(words.at(1))))), line)) {
+                if (const auto found = settings.find(key); found != settings.end()) {
+                    ExpectEqual(line + ": " + key, found->second, value);
+                    ++agreeing;
+                }
+            }
+            ExpectEqual(line, std::to_string(agreeing), words.at(2));
+        } else if (directive == "image") {
+            Chip& chip = chips.at(std::stoul(name));
+            const auto [key, value] = Split(text);
+            if (text == "blank") {
+                chip.erased = true;
+            } else {
+                chip.changes[key] = Unescape(value, false);
+            }
         } else if (directive == "expmode") {
             struct stat status {};
             stat(path(name).c_str(), &status);
@@ -305,7 +457,12 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     for (const auto& [name, content] : contents) {
         ExpectEqual(name, std::filesystem::exists(path(name)) ? ReadFile(path(name)) : "(none)", content);
     }
-    if (library != LibraryKind::kNone) {
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+        if (!chips[i].image.empty()) {
+            CheckChip(chips[i], i, ReadFile(path(ImageName(i))));
+        }
+    }
+    if (simulated) {
         ExpectEqual("the world after", Normalised(ReadFile(sandbox.StatePath())), Normalised(Changed(world, changes)));
     }
     return failures == 0 ? 0 : 1;

@@ -1,0 +1,46 @@
+#include "tests/e2e/chip_world.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "emu/chip.hpp"
+#include "tests/emu/image_decoder.hpp"
+
+namespace ft232h::e2e {
+namespace {
+
+emu_test::Image ImageOf(const std::string& bytes) {
+    emu_test::Image image{};
+    if (bytes.size() != image.size()) {
+        throw std::runtime_error("an image of " + std::to_string(bytes.size()) + " bytes");
+    }
+    std::copy(bytes.begin(), bytes.end(), image.begin());
+    return image;
+}
+
+std::string BytesOf(const emu::Eeprom& words) {
+    const auto image = emu::image_bytes(words);
+    return {image.begin(), image.end()};
+}
+
+}  // namespace
+
+std::string FactoryImage(const std::string& serial) {
+    return BytesOf(emu::factory_image(serial));
+}
+
+std::string WithChecksum(const std::string& image) {
+    emu::Eeprom words = emu::eeprom_from_bytes(ImageOf(image));
+    words.back() = emu::eeprom_checksum(words);
+    return BytesOf(words);
+}
+
+bool DecodeChip(const std::string& image, ChipFields& fields, std::string& failure) {
+    const auto decoded = emu_test::DecodeImage(ImageOf(image), failure);
+    if (decoded) {
+        fields = *decoded;
+    }
+    return decoded.has_value();
+}
+
+}  // namespace ft232h::e2e
