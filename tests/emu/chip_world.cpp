@@ -1,21 +1,23 @@
 #include "tests/e2e/chip_world.hpp"
 
-#include <algorithm>
 #include <stdexcept>
 
 #include "emu/chip.hpp"
 #include "tests/emu/image_decoder.hpp"
 
 namespace ft232h::e2e {
+
+// The runner, the chip model and the decoder each name the image's size.
+static_assert(kChipImageBytes == emu::kImageBytes && kChipImageBytes == emu_test::kImageSize);
+
 namespace {
 
 emu_test::Image ImageOf(const std::string& bytes) {
-    emu_test::Image image{};
-    if (bytes.size() != image.size()) {
+    const auto image = emu_test::ImageFromBytes(bytes);
+    if (!image) {
         throw std::runtime_error("an image of " + std::to_string(bytes.size()) + " bytes");
     }
-    std::copy(bytes.begin(), bytes.end(), image.begin());
-    return image;
+    return *image;
 }
 
 std::string BytesOf(const emu::Eeprom& words) {

@@ -3,7 +3,6 @@
 // error and status 1.
 //
 //   ft232h_image_check IMAGE
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -18,14 +17,13 @@ int main(int argc, char** argv) {
     }
     std::ifstream in(argv[1], std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ft232h::emu_test::Image image{};
-    if (!in || bytes.size() != image.size()) {
-        std::fprintf(stderr, "%s: not a readable %zu-byte image\n", argv[1], image.size());
+    const auto image = ft232h::emu_test::ImageFromBytes(bytes);
+    if (!in || !image) {
+        std::fprintf(stderr, "%s: not a readable %zu-byte image\n", argv[1], ft232h::emu_test::kImageSize);
         return 1;
     }
-    std::copy(bytes.begin(), bytes.end(), image.begin());
     std::string failure;
-    const auto decoded = ft232h::emu_test::DecodeImage(image, failure);
+    const auto decoded = ft232h::emu_test::DecodeImage(*image, failure);
     if (!decoded) {
         std::fprintf(stderr, "%s: %s\n", argv[1], failure.c_str());
         return 1;

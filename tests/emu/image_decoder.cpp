@@ -3,6 +3,7 @@
 #include <ftdi.h>
 #include <libusb.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -116,6 +117,15 @@ int SettingsValue(Kind kind, int value) {
 }
 
 }  // namespace
+
+std::optional<Image> ImageFromBytes(std::string_view bytes) {
+    Image image{};
+    if (bytes.size() != image.size()) {
+        return std::nullopt;
+    }
+    std::copy(bytes.begin(), bytes.end(), image.begin());
+    return image;
+}
 
 std::optional<DecodedImage> DecodeImage(const Image& image, std::string& failure) {
     const std::unique_ptr<ftdi_context, FtdiFree> ftdi(ftdi_new());

@@ -7,11 +7,15 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ft232h::emu_test {
 
 inline constexpr std::size_t kImageSize = 256;
 using Image = std::array<std::uint8_t, kImageSize>;
+
+// The bytes of an image file; nullopt when there are not exactly kImageSize.
+std::optional<Image> ImageFromBytes(std::string_view bytes);
 
 // The decoded fields, named after the settings file's keys where one
 // corresponds (VendorId, MaxPower, Cbus0, ACDriveCurrent, ..., Manufacturer,
