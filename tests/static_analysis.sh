@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Static analysis: clang-tidy (.clang-tidy) and cppcheck over the tool's own
 # code in app/, d2xx/ and eeprom/, cppcheck also over the virtual chip in
-# emu/, and the clang-format layout (.clang-format) of every C++ file. Every check runs even when an earlier one failed; the
-# script fails when any of them found something.
+# emu/, and the clang-format layout (.clang-format) of every C++ file. Every
+# check runs even when an earlier one failed; the script fails when any of
+# them found something.
 #
 # clang-tidy reads the compile commands of the "tidy" preset, which describes
 # this machine's build: the files of other platforms (_win32, _macos) are
