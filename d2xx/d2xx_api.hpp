@@ -27,6 +27,10 @@ inline constexpr FtStatus kFtEepromNotProgrammed = 15;
 inline constexpr FtStatus kFtOtherError = 18;
 
 inline constexpr std::uint32_t kDeviceTypeFt232h = 8;
+// What the library lists as the type of a device it could not examine.
+inline constexpr std::uint32_t kDeviceTypeUnknown = 3;
+// Bit 0 of a list node's Flags: the device is open.
+inline constexpr std::uint32_t kDeviceFlagOpened = 1;
 
 // One entry of FT_GetDeviceInfoList's array, in the library's own layout: the
 // trailing handle makes it 100 bytes on 32-bit builds and 104 on 64-bit ones,

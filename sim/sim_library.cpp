@@ -22,9 +22,6 @@ constexpr FtStatus kFtDeviceNotOpened = 3;
 constexpr FtStatus kFtEepromWriteFailed = 12;
 constexpr FtStatus kFtEepromEraseFailed = 13;
 
-// Set in a node's flags while the device is open.
-constexpr std::uint32_t kFlagOpened = 1;
-
 void Complain(const std::string& what) {
     std::fprintf(stderr, "ftd2xx simulator: %s\n", what.c_str());
 }
@@ -210,19 +207,21 @@ std::string StoredSerialNumber(const std::string& serialNumber, const std::strin
 
 DeviceInfoNode NodeOf(const SimDevice& device, FtHandle openHere) {
     DeviceInfoNode node{};
-    node.Flags = device.flags;
     if (device.inUse) {
-        // Another process holds the device: the library can tell nothing else.
-        node.Flags |= kFlagOpened;
+        // Another process or driver holds the device: FTDI's library then
+        // shows it as open, of unknown type, and nothing else.
+        node.Flags = kDeviceFlagOpened;
+        node.Type = kDeviceTypeUnknown;
         return node;
     }
+    node.Flags = device.flags;
     node.Type = device.type;
     node.ID = device.id;
     node.LocId = device.locId;
     std::memcpy(node.SerialNumber, device.serialNumber.data(), sizeof node.SerialNumber);
     std::memcpy(node.Description, device.description.data(), sizeof node.Description);
     if (openHere != nullptr) {
-        node.Flags |= kFlagOpened;
+        node.Flags |= kDeviceFlagOpened;
         node.ftHandle = openHere;
     }
     return node;

@@ -44,8 +44,10 @@
 //                        zero bytes; 16 non-zero bytes leave it unterminated
 //   description / description_hex
 //                        node description, up to 64 bytes, zero padded
-//   in_use 0|1           open in another process: the list shows only its
-//                        flags (with bit 0 set) and FT_Open fails with 3
+//   in_use 0|1           open in another process or driver: the list shows
+//                        it as FTDI's library does, Flags 1 (opened) and
+//                        Type 3 (unknown) and nothing else; FT_Open fails
+//                        with 3
 //   eeprom erased        the EEPROM holds nothing (also when no eeprom_ line
 //                        is given)
 //   eeprom_record_hex    the 44-byte record, 88 hex digits; its presence
@@ -120,7 +122,9 @@ inline constexpr std::size_t kNodeDescriptionSize = 64;
 // A string the library hands back must fit a 64-byte buffer with its terminator.
 inline constexpr std::size_t kMaxEepromStringLength = kEepromStringSize - 1;
 
-inline constexpr std::uint32_t kDeviceTypeFt2232h = 5;
+// FTDI numbers the FT2232H 6 (FT_DEVICE_2232H); each of its two channels is
+// a node of its own.
+inline constexpr std::uint32_t kDeviceTypeFt2232h = 6;
 
 enum class EntryPoint {
     CreateDeviceInfoList,

@@ -59,8 +59,10 @@ FT232H_SAME_FIELD(EepromRecord, IsFastSer, FT_EEPROM_232H, IsFastSer);
 FT232H_SAME_FIELD(EepromRecord, IsFT1248, FT_EEPROM_232H, IsFT1248);
 FT232H_SAME_FIELD(EepromRecord, PowerSaveEnable, FT_EEPROM_232H, PowerSaveEnable);
 FT232H_SAME_FIELD(EepromRecord, DriverType, FT_EEPROM_232H, DriverType);
-// The values the tool writes into them.
+// The values the tool writes into them, or reads from the list.
 static_assert(ft232h::kDeviceTypeFt232h == FT_DEVICE_232H);
+static_assert(ft232h::kDeviceTypeUnknown == FT_DEVICE_UNKNOWN);
+static_assert(ft232h::kDeviceFlagOpened == FT_FLAGS_OPENED);
 
 static_assert(sizeof(DeviceInfoNode) == sizeof(FT_DEVICE_LIST_INFO_NODE));
 FT232H_SAME_FIELD(DeviceInfoNode, Flags, FT_DEVICE_LIST_INFO_NODE, Flags);
