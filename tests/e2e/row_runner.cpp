@@ -5,14 +5,25 @@
 //   row NAME [native]     starts a row; native: not run under Wine
 //   define NAME           starts a block of lines that `use NAME` inserts
 //   use NAME              the lines of that block, here
+//   SYSTEM: LINE          LINE where the tool is built for SYSTEM (linux,
+//                         macos, windows) and nothing elsewhere, as in
+//                         "linux: out TEXT" for a line only Linux prints
 //   library legacy|none   the old simulated library without the FT_EEPROM_*
 //                         calls, or no library at all (default: the simulator)
+//   place workdir|path    the library only in the tool's working directory,
+//                         or only in a directory on the program search path
+//                         (PATH, under Wine the Windows PATH), not beside the
+//                         tool; the simulator's world goes with it
 //   state LINE            a line of the simulator's world before the first run
 //   file NAME TEXT        appends TEXT and CR LF to a file beside the tool
 //   raw NAME TEXT         appends TEXT alone
 //   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO
 //   run [ARG...]          runs the tool; "" is an empty argument
 //   closed [ARG...]       runs it with nobody reading its output
+//   terminal [ARG...]     runs it on a pseudo-terminal (under Wine: Wine's
+//                         console), which takes the place of `out`:
+//   shows TEXT            bytes the terminal must have received (as written:
+//                         the terminal's own set, the console's escapes too)
 //   out TEXT              a line the last run must print, in this order
 //   calls [CALL...]       what the last run called on devices, Name@device
 //   after DEVICE LINE     a line of that device that differs after the row
@@ -160,6 +171,27 @@ bool Expand(const std::map<std::string, std::vector<std::string>>& blocks, const
     return true;
 }
 
+// The lines meant for `system`: a line led by another system's name and a
+// colon is left out, and the name is taken off the others.
+std::vector<std::string> ForSystem(const std::vector<std::string>& lines, const std::string& system) {
+    std::vector<std::string> chosen;
+    for (const std::string& line : lines) {
+        const auto [first, rest] = Split(line);
+        if (!first.ends_with(':')) {
+            chosen.push_back(line);
+            continue;
+        }
+        const std::string named = first.substr(0, first.size() - 1);
+        if (named != "linux" && named != "macos" && named != "windows") {
+            throw std::runtime_error("no system " + named + ": " + line);
+        }
+        if (named == system) {
+            chosen.push_back(rest);
+        }
+    }
+    return chosen;
+}
+
 // The world `before` with the device lines of `changes` replacing theirs;
 // "eeprom erased" takes every eeprom line's place.
 std::string Changed(const std::string& before, const std::vector<std::pair<std::string, std::string>>& changes) {
@@ -302,12 +334,14 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             }
         }
     }
-    std::vector<std::string> lines;
-    if (!Expand(blocks, row, lines)) {
+    std::vector<std::string> expanded;
+    if (!Expand(blocks, row, expanded)) {
         throw std::runtime_error("no row " + row);
     }
+    const std::vector<std::string> lines = ForSystem(expanded, ToolUnderTest::FromEnvironment().system);
 
     LibraryKind library = LibraryKind::kSimulator;
+    LibraryPlace place = LibraryPlace::kBesideTool;
     std::string world = "log 1\n";
     std::vector<Chip> chips;
     for (const std::string& line : lines) {
@@ -315,6 +349,10 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         const auto [name, text] = Split(rest);
         if (directive == "library") {
             library = rest == "none" ? LibraryKind::kNone : LibraryKind::kLegacySimulator;
+        } else if (directive == "place") {
+            place = rest == "workdir" ? LibraryPlace::kWorkingDirectory
+                    : rest == "path"  ? LibraryPlace::kOnPath
+                                      : throw std::runtime_error("no place " + rest);
         } else if (directive == "state") {
             world += rest + "\n";
         } else if (directive == "chip") {
@@ -336,7 +374,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     }
     // With virtual chips, the library is FTDI's and there is no world file.
     const bool simulated = chips.empty() && library != LibraryKind::kNone;
-    const ToolSandbox sandbox(library);
+    const ToolSandbox sandbox(library, place);
     const bool windows = ToolUnderTest::FromEnvironment().windows;
     const std::string directory = sandbox.PrintedPath("");
     auto path = [&](const std::string& name) { return sandbox.FilePath(name); };
@@ -369,6 +407,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     std::string printed;
     std::string runName;
     bool ran = false;
+    bool onTerminal = false;
     auto checkOutput = [&] {
         if (ran) {
             ExpectEqual("output of " + runName, output, printed);
@@ -389,18 +428,31 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             chmod(path(name).c_str(), static_cast<mode_t>(std::stoul(text, nullptr, 8)));
         } else if (directive == "copy") {
             std::filesystem::copy_file(path(name), path(text));
-        } else if (directive == "run" || directive == "closed") {
+        } else if (directive == "run" || directive == "closed" || directive == "terminal") {
             checkOutput();
             std::filesystem::remove(sandbox.LogPath());
             runName = line;
-            const ToolRun run = directive == "run" ? sandbox.Run(Words(rest)) : sandbox.RunIntoClosedPipe(Words(rest));
+            const ToolRun run = directive == "run"      ? sandbox.Run(Words(rest))
+                                : directive == "closed" ? sandbox.RunIntoClosedPipe(Words(rest))
+                                                        : sandbox.RunOnTerminal(Words(rest));
             // Under Wine, standard error also carries Wine's own messages.
             if (run.exitStatus != 0 || (!windows && !run.errors.empty())) {
                 Fail(line + ": status " + std::to_string(run.exitStatus) + ", errors:\n" + run.errors);
             }
             output = run.output;
             ran = directive == "run";
+            onTerminal = directive == "terminal";
+        } else if (directive == "shows") {
+            if (!onTerminal) {
+                throw std::runtime_error("shows without terminal: " + line);
+            }
+            if (output.find(Unescape(rest, false)) == std::string::npos) {
+                Fail(runName + " did not show " + rest + "\n--- the terminal received:\n" + Shown(output));
+            }
         } else if (directive == "out") {
+            if (onTerminal) {
+                throw std::runtime_error("out after terminal: " + line);
+            }
             printed += expected(rest) + "\r\n";
         } else if (directive == "calls") {
             std::vector<sim::SimLogEntry> entries;

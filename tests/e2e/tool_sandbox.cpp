@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 namespace ft232h::e2e {
@@ -40,11 +42,41 @@ std::vector<std::string> SplitList(const std::string& list) {
 // used here: its micro sign has no Shift_JIS form.)
 constexpr std::time_t kRunTimeLimitSeconds = 120;
 
-// Runs `command` in `workingDirectory`, its standard error into the file
-// `errorsPath`; with `readerGone`, its standard output is a pipe that nobody
-// reads any more.
+using Output = ToolSandbox::Output;
+using ExtraEnvironment = std::vector<std::pair<std::string, std::string>>;
+
+// A pseudo-terminal's controller side, with the name of the side a child
+// opens; throws when the system has none to give.
+std::pair<int, std::string> OpenTerminal() {
+    const int controller = posix_openpt(O_RDWR | O_NOCTTY);
+    const char* name =
+        controller >= 0 && grantpt(controller) == 0 && unlockpt(controller) == 0 ? ptsname(controller) : nullptr;
+    if (name == nullptr) {
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    return {controller, name};
+}
+
+// In the child: the terminal `name` becomes the controlling terminal of a new
+// session and standard input and output, in raw mode so that the bytes read
+// on the other side are the bytes written.
+bool AttachTerminal(const std::string& name) {
+    if (setsid() < 0) {
+        return false;
+    }
+    const int terminal = open(name.c_str(), O_RDWR);
+    termios raw{};
+    if (terminal < 0 || tcgetattr(terminal, &raw) != 0) {
+        return false;
+    }
+    cfmakeraw(&raw);
+    return tcsetattr(terminal, TCSANOW, &raw) == 0 && dup2(terminal, 0) >= 0 && dup2(terminal, 1) >= 0;
+}
+
+// Runs `command` in `workingDirectory` with `environment` added, its standard
+// error into the file `errorsPath`, its standard output as `output` says.
 ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path& workingDirectory,
-                   const std::string& errorsPath, bool readerGone) {
+                   const std::string& errorsPath, Output output, const ExtraEnvironment& environment = {}) {
     std::vector<char*> argv;
     for (std::string& part : command) {
         argv.push_back(part.data());
@@ -52,7 +84,11 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
     argv.push_back(nullptr);
 
     std::array<int, 2> out{};
-    if (pipe(out.data()) != 0) {
+    std::string terminalName;
+    if (output == Output::kTerminal) {
+        std::tie(out[0], terminalName) = OpenTerminal();
+        out[1] = -1;
+    } else if (pipe(out.data()) != 0) {
         throw std::runtime_error("pipe failed");
     }
     const pid_t child = fork();
@@ -60,24 +96,34 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
         throw std::runtime_error("fork failed");
     }
     if (child == 0) {
+        for (const auto& [name, value] : environment) {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
         const int errors = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int input = open("/dev/null", O_RDONLY);
-        if (chdir(workingDirectory.c_str()) != 0 || errors < 0 || input < 0 || dup2(out[1], 1) < 0 ||
-            dup2(errors, 2) < 0 || dup2(input, 0) < 0) {
+        const bool attached = output == Output::kTerminal
+                                  ? AttachTerminal(terminalName)
+                                  : dup2(out[1], 1) >= 0 && dup2(open("/dev/null", O_RDONLY), 0) >= 0;
+        if (chdir(workingDirectory.c_str()) != 0 || errors < 0 || !attached || dup2(errors, 2) < 0) {
             _exit(126);
         }
         close(out[0]);
-        close(out[1]);
+        if (out[1] >= 0) {
+            close(out[1]);
+        }
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    close(out[1]);
-    if (readerGone) {
+    if (out[1] >= 0) {
+        close(out[1]);
+    }
+    if (output == Output::kPipeNobodyReads) {
         close(out[0]);
         out[0] = -1;
     }
 
     ToolRun run;
+    int status = 0;
+    bool exited = false;
     const std::time_t deadline = std::time(nullptr) + kRunTimeLimitSeconds;
     std::array<char, 4096> buffer{};
     while (out[0] >= 0) {
@@ -86,17 +132,25 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
             kill(child, SIGKILL);
             break;
         }
-        const int ready = poll(&readable, 1, 1000);
+        const int ready = poll(&readable, 1, exited ? 200 : 1000);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
         if (ready <= 0) {
+            // A terminal stays open while anything the tool started holds
+            // it (Wine's console); once the tool has ended and nothing more
+            // comes, all it wrote has been read.
+            if (exited) {
+                break;
+            }
+            exited = output == Output::kTerminal && waitpid(child, &status, WNOHANG) == child;
             continue;
         }
         const ssize_t got = read(out[0], buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) {
             continue;
         }
+        // A terminal reports EIO once nobody holds its other side.
         if (got <= 0) {
             break;
         }
@@ -105,12 +159,19 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
     if (out[0] >= 0) {
         close(out[0]);
     }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (!exited && waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.errors = ReadFile(errorsPath);
     return run;
+}
+
+// The path as a Windows program under Wine sees it: Wine shows the Unix root
+// as drive Z:.
+std::string UnderWine(const std::filesystem::path& path) {
+    std::string windows = "Z:" + path.string();
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
 }
 
 // Unpacks the release archive into the empty directory `root` and returns
@@ -118,7 +179,7 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
 // and nothing else.
 std::filesystem::path UnpackRelease(const ToolUnderTest& under, const std::filesystem::path& root) {
     const ToolRun unpack =
-        RunProcess({under.cmake.string(), "-E", "tar", "xf", under.archive.string()}, root, "/dev/null", false);
+        RunProcess({under.cmake.string(), "-E", "tar", "xf", under.archive.string()}, root, "/dev/null", Output::kPipe);
     if (unpack.exitStatus != 0) {
         throw std::runtime_error("cannot unpack " + under.archive.string());
     }
@@ -166,8 +227,9 @@ const ToolUnderTest& ToolUnderTest::FromEnvironment() {
                 t.legacyLibrary = value;
             } else if (key == "launcher") {
                 t.launcher = SplitList(value);
-            } else if (key == "windows") {
-                t.windows = value == "1";
+            } else if (key == "system") {
+                t.system = value;
+                t.windows = value == "windows";
             } else if (key == "archive") {
                 t.archive = value;
             } else if (key == "cmake") {
@@ -203,7 +265,7 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
     }
 }
 
-ToolSandbox::ToolSandbox(LibraryKind library) {
+ToolSandbox::ToolSandbox(LibraryKind library, LibraryPlace place) {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
     std::string pattern = (std::filesystem::temp_directory_path() / "ft232h-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -220,10 +282,15 @@ ToolSandbox::ToolSandbox(LibraryKind library) {
     }
     workingDirectory_ = directory_ / "elsewhere";
     std::filesystem::create_directory(workingDirectory_);
+    libraryDirectory_ = place == LibraryPlace::kWorkingDirectory ? workingDirectory_
+                        : place == LibraryPlace::kOnPath         ? root_ / "on-path"
+                                                                 : directory_;
+    libraryOnPath_ = place == LibraryPlace::kOnPath;
+    std::filesystem::create_directories(libraryDirectory_);
     if (library == LibraryKind::kSimulator) {
-        std::filesystem::copy_file(under.library, directory_ / under.LibraryFileName());
+        std::filesystem::copy_file(under.library, libraryDirectory_ / under.LibraryFileName());
     } else if (library == LibraryKind::kLegacySimulator) {
-        std::filesystem::copy_file(under.legacyLibrary, directory_ / under.LibraryFileName());
+        std::filesystem::copy_file(under.legacyLibrary, libraryDirectory_ / under.LibraryFileName());
     }
 }
 
@@ -235,34 +302,35 @@ ToolSandbox::~ToolSandbox() {
 }
 
 std::string ToolSandbox::PrintedPath(const std::string& name) const {
-    const std::string native = (directory_ / name).string();
-    if (!ToolUnderTest::FromEnvironment().windows) {
-        return native;
-    }
-    // Wine shows the Unix root as drive Z:.
-    std::string windows = "Z:" + native;
-    for (char& c : windows) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return windows;
+    const std::filesystem::path path = directory_ / name;
+    return ToolUnderTest::FromEnvironment().windows ? UnderWine(path) : path.string();
 }
 
 ToolRun ToolSandbox::Run(const std::vector<std::string>& arguments) const {
-    return Start(arguments, false);
+    return Start(arguments, Output::kPipe);
 }
 
 ToolRun ToolSandbox::RunIntoClosedPipe(const std::vector<std::string>& arguments) const {
-    return Start(arguments, true);
+    return Start(arguments, Output::kPipeNobodyReads);
 }
 
-ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool readerGone) const {
+ToolRun ToolSandbox::RunOnTerminal(const std::vector<std::string>& arguments) const {
+    return Start(arguments, Output::kTerminal);
+}
+
+ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output output) const {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
     std::vector<std::string> command = under.launcher;
     command.push_back((directory_ / under.ToolFileName()).string());
     command.insert(command.end(), arguments.begin(), arguments.end());
-    return RunProcess(std::move(command), workingDirectory_, (workingDirectory_ / "stderr.txt").string(), readerGone);
+    ExtraEnvironment environment;
+    if (libraryOnPath_ && under.windows) {
+        environment.emplace_back("WINEPATH", UnderWine(libraryDirectory_));
+    } else if (libraryOnPath_) {
+        environment.emplace_back("PATH", libraryDirectory_.string() + ":" + Environment("PATH"));
+    }
+    return RunProcess(std::move(command), workingDirectory_, (workingDirectory_ / "stderr.txt").string(), output,
+                      environment);
 }
 
 }  // namespace ft232h::e2e

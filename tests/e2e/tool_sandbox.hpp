@@ -11,7 +11,8 @@ namespace ft232h::e2e {
 // Which build of the tool the suite drives: read from the file that
 // FT232H_E2E_CONFIG names, which the build writes for each build under test
 // (lines tool=, library=, legacy_library=, launcher= a ;-separated command,
-// windows=0|1, and for a release archive archive= and cmake=).
+// system=linux|macos|windows|..., and for a release archive archive= and
+// cmake=).
 struct ToolUnderTest {
     std::filesystem::path tool;           // the executable
     std::filesystem::path archive;        // or the release archive that holds it, unpacked in each sandbox
@@ -19,6 +20,7 @@ struct ToolUnderTest {
     std::filesystem::path library;        // the simulated D2XX library
     std::filesystem::path legacyLibrary;  // the same without the FT_EEPROM_* calls
     std::vector<std::string> launcher;    // e.g. wine, or empty for a native run
+    std::string system;                   // the system the tool is built for, in lower case
     bool windows = false;                 // tool and library are Windows binaries
 
     static const ToolUnderTest& FromEnvironment();
@@ -33,21 +35,25 @@ struct ToolRun {
 };
 
 enum class LibraryKind { kSimulator, kLegacySimulator, kNone };
+// Where the library is put: beside the tool, or only in the working
+// directory, or only in a directory of its own on the program search path
+// (PATH; under Wine, WINEPATH, which Wine puts on the Windows PATH).
+enum class LibraryPlace { kBesideTool, kWorkingDirectory, kOnPath };
 
 class ToolSandbox {
 public:
     // A new empty directory that then holds the tool (copied, or unpacked
     // from the release archive with nothing but the README beside it) and
     // the library.
-    explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator);
+    explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator, LibraryPlace place = LibraryPlace::kBesideTool);
     ~ToolSandbox();
     ToolSandbox(const ToolSandbox&) = delete;
     ToolSandbox& operator=(const ToolSandbox&) = delete;
 
     const std::filesystem::path& Directory() const { return directory_; }
     // Where the simulator keeps its devices: beside the library.
-    std::filesystem::path StatePath() const { return directory_ / "ftd2xx_sim_state.txt"; }
-    std::filesystem::path LogPath() const { return directory_ / "ftd2xx_sim_log.txt"; }
+    std::filesystem::path StatePath() const { return libraryDirectory_ / "ftd2xx_sim_state.txt"; }
+    std::filesystem::path LogPath() const { return libraryDirectory_ / "ftd2xx_sim_log.txt"; }
     // A file in the tool's directory, and the same as the tool prints it.
     std::filesystem::path FilePath(const std::string& name) const { return directory_ / name; }
     std::string PrintedPath(const std::string& name) const;
@@ -57,13 +63,21 @@ public:
     ToolRun Run(const std::vector<std::string>& arguments) const;
     // The same with standard output a pipe that nobody reads any more.
     ToolRun RunIntoClosedPipe(const std::vector<std::string>& arguments) const;
+    // The same with a pseudo-terminal as standard input and output, as a
+    // user at a terminal runs it (under Wine: Wine's console); the output is
+    // what reached the terminal, escape sequences of the console included.
+    ToolRun RunOnTerminal(const std::vector<std::string>& arguments) const;
+
+    enum class Output { kPipe, kPipeNobodyReads, kTerminal };
 
 private:
-    ToolRun Start(const std::vector<std::string>& arguments, bool readerGone) const;
+    ToolRun Start(const std::vector<std::string>& arguments, Output output) const;
 
     std::filesystem::path root_;       // the directory made for the sandbox
     std::filesystem::path directory_;  // the tool's: the root, or the archive's directory in it
     std::filesystem::path workingDirectory_;
+    std::filesystem::path libraryDirectory_;
+    bool libraryOnPath_ = false;
 };
 
 std::string ReadFile(const std::filesystem::path& path);
