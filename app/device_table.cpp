@@ -7,35 +7,57 @@
 #include <new>
 #include <string_view>
 
+#include "app/busy_device_hint.hpp"
 #include "app/messages.hpp"
 #include "app/print_message.hpp"
 
 namespace ft232h {
 
-DeviceTable CollectFt232hDevices(std::span<const DeviceInfoNode> nodes, std::uint32_t reported) {
+namespace {
+
+// FTDI's library lists a device that another program or driver has open
+// (on Linux the kernel's ftdi_sio driver, on Windows a terminal on its COM
+// port) with the opened flag and the type unknown; FTDI's documentation has
+// the fields of such a node left unfilled, so a type of 0 (an old FT232BM)
+// without vendor and product id is read the same way. A device open with a
+// type the library did tell is no mystery: an FT232H is in the table, and
+// another chip is not the user's concern.
+bool IsBusyElsewhere(const DeviceInfoNode& node) {
+    const bool typeHidden = node.Type == kDeviceTypeUnknown || (node.Type == 0 && node.ID == 0);
+    return (node.Flags & kDeviceFlagOpened) != 0 && typeHidden;
+}
+
+}  // namespace
+
+DeviceList CollectDevices(std::span<const DeviceInfoNode> nodes, std::uint32_t reported) {
     // deviceIndex is 32-bit signed, so positions past its range could not be
     // chosen anyway; a library reporting that many nodes is not believed.
     const auto usable = std::min<std::size_t>(
         {nodes.size(), reported, static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())});
-    DeviceTable table;
+    DeviceList list;
     for (std::size_t i = 0; i < usable; ++i) {
         const DeviceInfoNode& node = nodes[i];
+        const auto deviceIndex = static_cast<std::int32_t>(i);
+        if (IsBusyElsewhere(node)) {
+            list.busy.push_back(deviceIndex);
+            continue;
+        }
         if (node.Type != kDeviceTypeFt232h) {
             continue;
         }
         DeviceEntry entry;
-        entry.deviceIndex = static_cast<std::int32_t>(i);
+        entry.deviceIndex = deviceIndex;
         // The library may fill all 16 bytes without a terminator.
         const auto serial = std::span<const char>(node.SerialNumber).first(entry.serialNumber.size() - 1);
         const auto end = std::find(serial.begin(), serial.end(), '\0');
         std::copy(serial.begin(), end, entry.serialNumber.begin());
-        table.push_back(entry);
+        list.ft232h.push_back(entry);
     }
-    return table;
+    return list;
 }
 
-DeviceListOutcome ListFt232hDevices(const D2xxBinding& d2xx, DeviceTable& table) {
-    table.clear();
+DeviceListOutcome ListDevices(const D2xxBinding& d2xx, DeviceList& list) {
+    list = DeviceList();
     std::uint32_t count = 0;
     if (d2xx.CreateDeviceInfoList(count) != kFtOk) {
         return DeviceListOutcome::kListFailed;
@@ -60,7 +82,7 @@ DeviceListOutcome ListFt232hDevices(const D2xxBinding& d2xx, DeviceTable& table)
     if (d2xx.GetDeviceInfoList(nodes.get(), reported) != kFtOk) {
         return DeviceListOutcome::kListed;
     }
-    table = CollectFt232hDevices(std::span<const DeviceInfoNode>(nodes.get(), count), reported);
+    list = CollectDevices(std::span<const DeviceInfoNode>(nodes.get(), count), reported);
     return DeviceListOutcome::kListed;
 }
 
@@ -73,6 +95,15 @@ void PrintDeviceTable(Console& console, const DeviceTable& table) {
         PrintMessage(console, messages::kTableLine, {entry.deviceIndex, serial});
     }
     PrintMessage(console, messages::kTableRule);
+}
+
+void PrintBusyDevices(Console& console, std::span<const std::int32_t> busy) {
+    for (const std::int32_t deviceIndex : busy) {
+        PrintMessage(console, messages::kBusyDevice, {deviceIndex});
+    }
+    if (const char* hint = BusyDeviceHint(); hint != nullptr && !busy.empty()) {
+        PrintMessage(console, hint);
+    }
 }
 
 }  // namespace ft232h

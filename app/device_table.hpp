@@ -1,4 +1,5 @@
-// The FT232H devices found at start-up.
+// The FTDI devices found at start-up: the FT232H devices, and those that
+// another program or driver holds.
 #pragma once
 
 #include <array>
@@ -27,19 +28,32 @@ using DeviceTable = std::vector<DeviceEntry>;
 inline constexpr std::uint32_t kMaxListedDevices = 65536;
 
 enum class DeviceListOutcome {
-    kListed,      // the table holds what the library reported (possibly nothing)
+    kListed,      // the list holds what the library reported (possibly nothing)
     kListFailed,  // the library could not say how many devices it has
 };
 
-// Keeps the FT232H nodes of `nodes`, of which `reported` were filled by the
-// library; never reads past the nodes that exist, whatever the count says.
-DeviceTable CollectFt232hDevices(std::span<const DeviceInfoNode> nodes, std::uint32_t reported);
+// What the tool takes from the library's list.
+struct DeviceList {
+    DeviceTable ft232h;
+    // List positions, in order, of the devices that another program or
+    // driver holds: the library shows such a node as open and tells nothing
+    // else of it, not even its type, so it may well be an FT232H.
+    std::vector<std::int32_t> busy;
+};
 
-// Asks the library for its device list and keeps the FT232H devices. A failed
-// FT_GetDeviceInfoList leaves the table empty but still counts as listed.
-DeviceListOutcome ListFt232hDevices(const D2xxBinding& d2xx, DeviceTable& table);
+// Sorts the nodes of `nodes`, of which `reported` were filled by the library;
+// never reads past the nodes that exist, whatever the count says.
+DeviceList CollectDevices(std::span<const DeviceInfoNode> nodes, std::uint32_t reported);
+
+// Asks the library for its device list. A failed FT_GetDeviceInfoList leaves
+// the list empty but still counts as listed.
+DeviceListOutcome ListDevices(const D2xxBinding& d2xx, DeviceList& list);
 
 // The count line, the rule, the heading, a line per device and the rule.
 void PrintDeviceTable(Console& console, const DeviceTable& table);
+
+// A line per busy device, then the system's hint when there is one and any
+// device is busy; nothing when none is.
+void PrintBusyDevices(Console& console, std::span<const std::int32_t> busy);
 
 }  // namespace ft232h

@@ -12,6 +12,10 @@ inline constexpr const char* kDevicesFound = "FT232H が %d 個見つかりま�
 inline constexpr const char* kTableRule = "--------------------------\r\n";
 inline constexpr const char* kTableHeading = "[NO]       [SerialNumber]\r\n";
 inline constexpr const char* kTableLine = "%2d          %hs\r\n";
+inline constexpr const char* kBusyDevice =
+    "NO.%d の FTDI デバイスは他のプログラムかドライバが使用中のため調べられません\r\n";
+inline constexpr const char* kBusyDeviceLinuxHint =
+    "カーネルの ftdi_sio ドライバが使用している場合があります。README の Linux の項を参照して下さい\r\n";
 
 inline constexpr const char* kUsageOptions = "オプション\r\n";
 inline constexpr const char* kUsageInit = "-init [NO]  ...  [NO] の FT232H の EEProm を初期化する\r\n";

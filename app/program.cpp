@@ -23,22 +23,27 @@ void RunOnePass(Console& console, std::span<const char* const> arguments) {
     // The binding owns the library from here; it is released when the pass ends.
     const D2xxBinding d2xx(std::move(library));
 
-    DeviceTable table;
-    if (ListFt232hDevices(d2xx, table) == DeviceListOutcome::kListFailed) {
+    DeviceList devices;
+    if (ListDevices(d2xx, devices) == DeviceListOutcome::kListFailed) {
         PrintMessage(console, messages::kDeviceListFailed);
         return;
     }
-    if (table.empty()) {
+    // A busy device is named right under what the user sees first, whether
+    // that is the table or the word that none was found: it may be the very
+    // board they plugged in.
+    if (devices.ft232h.empty()) {
         PrintMessage(console, messages::kNoFt232h);
+        PrintBusyDevices(console, devices.busy);
         return;
     }
-    PrintDeviceTable(console, table);
+    PrintDeviceTable(console, devices.ft232h);
+    PrintBusyDevices(console, devices.busy);
 
     if (arguments.size() < 2) {
         PrintUsage(console);
         return;
     }
-    RunCommandLine(console, d2xx, table, moduleDirectory, arguments[0], arguments[1]);
+    RunCommandLine(console, d2xx, devices.ft232h, moduleDirectory, arguments[0], arguments[1]);
 }
 
 }  // namespace ft232h
