@@ -21,9 +21,10 @@ public:
     [[nodiscard]] virtual RawSymbol FindSymbol(const char* name) const = 0;
 };
 
-// Loads FTDI's D2XX library: ftd2xx.dll through the Windows search order
-// (the executable's directory first); libftd2xx.so / libftd2xx.dylib from
-// `executableDirectory` first, then through the dynamic loader's own search.
+// Loads FTDI's D2XX library: ftd2xx.dll from the executable's directory or
+// the system directory, never from the current directory or PATH;
+// libftd2xx.so / libftd2xx.dylib from `executableDirectory` first, then
+// through the dynamic loader's own search.
 // nullptr when it cannot be loaded. Released when the result is destroyed.
 std::unique_ptr<SharedLibrary> LoadD2xxLibrary(const std::string& executableDirectory);
 

@@ -30,14 +30,19 @@ private:
 
 }  // namespace
 
-// The Windows search order already starts in the executable's directory, so
-// the directory is not needed to find a copy placed beside the tool.
+// Only the executable's own directory and the system directory are searched.
+// The classic order would go on to the current directory and PATH when FTDI's
+// driver package is not installed, and run the code of any ftd2xx.dll found
+// there (a downloads folder). A system too old for these flags (Windows 7
+// without KB2533623) fails the call: the library then counts as missing
+// rather than being looked for the unsafe way.
 std::unique_ptr<SharedLibrary> LoadD2xxLibrary(const std::string& /*executableDirectory*/) {
     // A damaged or wrong-architecture DLL must fail the load, not stop an
     // unattended console run on an error dialog.
     DWORD previousMode = 0;
     const BOOL modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
-    const HMODULE module = LoadLibraryA("ftd2xx.dll");
+    const HMODULE module =
+        LoadLibraryExA("ftd2xx.dll", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (modeSet != FALSE) {
         static_cast<void>(SetThreadErrorMode(previousMode, nullptr));
     }
