@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace ft232h {
@@ -29,5 +30,13 @@ public:
 };
 
 std::unique_ptr<Console> OpenStandardOutput();
+
+// Bytes from outside as a terminal (a POSIX terminal or the Windows console)
+// is given them: each control byte (below 0x20, and 0x7F) becomes '?', so that
+// a serial number or a path cannot send the terminal escape sequences. No
+// multibyte character of Shift_JIS, UTF-8 or a Windows ANSI code page holds
+// such a byte, so every other character passes unchanged. A file or a pipe
+// gets the bytes as they are.
+std::string ShownOnTerminal(std::string_view bytes);
 
 }  // namespace ft232h

@@ -96,18 +96,7 @@ public:
         }
     }
 
-    // A serial number or a typed argument must not be able to send escape
-    // sequences to the user's terminal: control bytes are shown as '?'.
-    void WriteArgument(std::string_view bytes) override {
-        std::string shown(bytes);
-        for (char& character : shown) {
-            const auto byte = static_cast<unsigned char>(character);
-            if (byte < 0x20 || byte == 0x7F) {
-                character = '?';
-            }
-        }
-        output_.Write(shown);
-    }
+    void WriteArgument(std::string_view bytes) override { output_.Write(ShownOnTerminal(bytes)); }
 
     void BeginNotice() override { output_.Write("\x1b[91m"); }
     void EndNotice() override { output_.Write("\x1b[0m"); }

@@ -66,8 +66,12 @@ public:
 
     void WriteText(std::string_view shiftJisText) override { Write(shiftJisText, kShiftJisCodePage); }
     // Arguments, paths and serial numbers reach the tool in the ANSI code
-    // page, not necessarily Shift_JIS.
-    void WriteArgument(std::string_view bytes) override { Write(bytes, CP_ACP); }
+    // page, not necessarily Shift_JIS. A console with virtual-terminal
+    // processing (Windows Terminal) would obey their escape sequences.
+    void WriteArgument(std::string_view bytes) override {
+        const std::string shown = ShownOnTerminal(bytes);
+        Write(std::string_view(shown), CP_ACP);
+    }
 
     void BeginNotice() override {
         CONSOLE_SCREEN_BUFFER_INFO info{};
