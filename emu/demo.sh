@@ -2,12 +2,14 @@
 # Builds the tool and ft232h_emu, fetches FTDI's own Linux D2XX library into
 # the build directory, and runs a few commands as a user would: the tool,
 # unchanged, with FTDI's library, against a virtual FT232H whose EEPROM is a
-# 256-byte file. Needs umockdev, its development files, pkg-config and npm
-# (bash tests/run_all.sh installs them).
+# 256-byte file. Installs what it needs when run as root (umockdev, its
+# development files, pkg-config, npm and the compilers); otherwise it names
+# what is missing and stops before building.
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$source_dir"
+bash tests/require_packages.sh "bash emu/demo.sh" cmake make g++ pkg-config umockdev libumockdev-dev npm
 cmake --preset emu >/dev/null
 cmake --build --preset emu >/dev/null
 

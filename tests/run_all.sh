@@ -10,29 +10,12 @@ cd "$source_dir"
 log() { printf '\n==> %s\n' "$*"; }
 
 # --- what the suites need -------------------------------------------------
-packages=(cmake g++ libgtest-dev libgmock-dev
-          g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
-          valgrind clang libclang-rt-14-dev clang-tidy cppcheck clang-format
-          hyperfine pkg-config umockdev libumockdev-dev libftdi1-dev ftdi-eeprom)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-# npm fetches FTDI's own library for the vendor suite; it may come with a
-# Node.js that was not installed from Debian's packages.
-command -v npm >/dev/null || missing+=(npm)
-if [ ${#missing[@]} -gt 0 ]; then
-    log "installing ${missing[*]}"
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "missing packages and not root: install ${missing[*]} first" >&2
-        exit 1
-    fi
-    if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
-        dpkg --add-architecture i386
-    fi
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# npm fetches FTDI's own library for the vendor suite.
+bash tests/require_packages.sh "bash tests/run_all.sh" \
+    cmake make g++ libgtest-dev libgmock-dev \
+    g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 \
+    valgrind clang libclang-rt-14-dev clang-tidy cppcheck clang-format \
+    hyperfine pkg-config umockdev libumockdev-dev libftdi1-dev ftdi-eeprom npm
 
 jobs=2
 
