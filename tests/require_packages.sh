@@ -29,12 +29,20 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 
+foreign=false
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+    foreign=true
+fi
 if [ "$(id -u)" -ne 0 ]; then
-    echo "$command_name needs ${missing[*]}: run it as root to have them installed, or install them first (apt-get install ${missing[*]})." >&2
+    how="apt-get update && apt-get install ${missing[*]}"
+    if $foreign; then
+        how="dpkg --add-architecture i386 && $how"
+    fi
+    echo "$command_name needs ${missing[*]}: run it as root to have them installed, or install them first ($how)." >&2
     exit 1
 fi
 echo "$command_name: installing ${missing[*]}"
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+if $foreign; then
     dpkg --add-architecture i386
 fi
 apt-get update -qq
