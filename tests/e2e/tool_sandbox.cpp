@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,19 +57,10 @@ std::pair<int, std::string> OpenTerminal() {
 }
 
 // In the child: the terminal `name` becomes the controlling terminal of a new
-// session and standard input and output, in raw mode so that the bytes read
-// on the other side are the bytes written.
+// session, and standard input and output.
 bool AttachTerminal(const std::string& name) {
-    if (setsid() < 0) {
-        return false;
-    }
-    const int terminal = open(name.c_str(), O_RDWR);
-    termios raw{};
-    if (terminal < 0 || tcgetattr(terminal, &raw) != 0) {
-        return false;
-    }
-    cfmakeraw(&raw);
-    return tcsetattr(terminal, TCSANOW, &raw) == 0 && dup2(terminal, 0) >= 0 && dup2(terminal, 1) >= 0;
+    const int terminal = setsid() < 0 ? -1 : open(name.c_str(), O_RDWR);
+    return terminal >= 0 && dup2(terminal, 0) >= 0 && dup2(terminal, 1) >= 0;
 }
 
 // Runs `command` in `workingDirectory` with `environment` added, its standard
@@ -123,7 +113,7 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
 
     ToolRun run;
     int status = 0;
-    bool exited = false;
+    bool ended = false;
     const std::time_t deadline = std::time(nullptr) + kRunTimeLimitSeconds;
     std::array<char, 4096> buffer{};
     while (out[0] >= 0) {
@@ -132,18 +122,19 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
             kill(child, SIGKILL);
             break;
         }
-        const int ready = poll(&readable, 1, exited ? 200 : 1000);
+        const int ready = poll(&readable, 1, ended ? 500 : 1000);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
         if (ready <= 0) {
-            // A terminal stays open while anything the tool started holds
-            // it (Wine's console); once the tool has ended and nothing more
-            // comes, all it wrote has been read.
-            if (exited) {
+            // A terminal can stay open after the tool has ended: the service
+            // processes that Wine starts with the first program of a prefix
+            // inherit it and live as long as the Wine server. Once the tool
+            // has ended and its console has gone quiet, all is read.
+            if (ended) {
                 break;
             }
-            exited = output == Output::kTerminal && waitpid(child, &status, WNOHANG) == child;
+            ended = output == Output::kTerminal && waitpid(child, &status, WNOHANG) == child;
             continue;
         }
         const ssize_t got = read(out[0], buffer.data(), buffer.size());
@@ -159,7 +150,7 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
     if (out[0] >= 0) {
         close(out[0]);
     }
-    while (!exited && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (!ended && waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.errors = ReadFile(errorsPath);
