@@ -31,10 +31,20 @@ bool ProgramFromSettingsFile(const CommandContext& c) {
     return programmed;
 }
 
+// Dumping into a settings file: a file that could not be written is named
+// before the command's own line, which would otherwise send the user to the
+// chip.
+bool DumpToSettingsFile(const CommandContext& c) {
+    SettingsFileReport report;
+    const bool dumped = ReadEepromToFile(c.d2xx, c.deviceIndex, c.settingsPath, report);
+    if (report.access == SettingsFileAccess::kUnwritable) {
+        PrintMessage(c.console, messages::kSettingsFileUnwritable, {std::string_view(c.settingsPath)});
+    }
+    return dumped;
+}
+
 constexpr std::array<CommandRow, 6> kCommandTable{{
-    {"-r", kDumpFilePrefix,
-     [](const CommandContext& c) { return ReadEepromToFile(c.d2xx, c.deviceIndex, c.settingsPath); },
-     messages::kReadDone, messages::kReadFailed, false},
+    {"-r", kDumpFilePrefix, DumpToSettingsFile, messages::kReadDone, messages::kReadFailed, false},
     {"-w", kWriteFilePrefix, ProgramFromSettingsFile, messages::kWriteDone, messages::kWriteFailed, true},
     {"-chk",
      {},

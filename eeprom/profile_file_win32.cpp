@@ -1,7 +1,8 @@
 // Implementation here must contain only Win32 specific code.
 //
 // The settings-file service on Windows is the system's own profile API; this
-// only adapts it to the contract of profile_file.hpp.
+// only adapts it to the contract of profile_file.hpp, except that the API
+// writes the file once per key, not in one step.
 #include <io.h>
 #include <windows.h>
 
@@ -31,13 +32,16 @@ constexpr std::size_t kLargestReadLength = 1u << 20;
 
 }  // namespace
 
-bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
-    bool all = true;
+ProfileWrite WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
+    // Every entry before the file, so that one that cannot be written keeps
+    // the others out too.
     for (const ProfileEntry& entry : entries) {
         if (!IsWritableProfileEntry(entry.section, entry.key, entry.value)) {
-            all = false;
-            continue;
+            return ProfileWrite::kRefused;
         }
+    }
+    bool all = true;
+    for (const ProfileEntry& entry : entries) {
         const std::string section(entry.section);
         const std::string key(entry.key);
         const std::string value(entry.value);
@@ -45,11 +49,10 @@ bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> 
             all = false;
         }
     }
-    return all;
-}
-
-bool FlushProfile(const std::string& path) {
-    return WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str()) != FALSE;
+    // The call without section, key and value makes the API finish its work
+    // on the file before it returns; it answers FALSE whatever happened.
+    static_cast<void>(WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str()));
+    return all ? ProfileWrite::kWritten : ProfileWrite::kFileFailed;
 }
 
 std::optional<std::vector<std::string>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
