@@ -11,6 +11,12 @@
 //   file NAME TEXT        appends TEXT and CR LF to a file beside the tool
 //   raw NAME TEXT         appends TEXT alone
 //   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO
+//   hardlink NAME TARGET  another name for the file TARGET
+//   owner NAME USER       gives the file to USER and USER's group (root only)
+//   notes NAME COUNT      appends COUNT lines of a user's notes to a file
+//   full                  the tool's directory is a small file system of its
+//                         own (a tmpfs mounted for the row, root only), here
+//                         filled but for 64 KiB
 //   run [ARG...]          runs the tool; "" is an empty argument
 //   closed [ARG...]       runs it with nobody reading its output
 //   out TEXT              a line the last run must print, in this order
@@ -19,6 +25,8 @@
 //   expect NAME TEXT      a line the file NAME must hold after the row
 //   nofile NAME           the file must not exist, here
 //   expmode NAME OCTAL    its permission bits, here
+//   expowner NAME USER    its owner and group are USER's, here
+//   same NAME OTHER       the two files hold the same bytes after the row
 //
 // Rows for FTDI's own library on virtual chips (tests/emu) use no simulator:
 //
@@ -38,7 +46,9 @@
 // UTF-8 to Shift_JIS first (escaped bytes stay as written) and replace {dir}
 // by the tool's directory as the tool prints it.
 #include <iconv.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -58,6 +68,18 @@ namespace ft232h::e2e {
 namespace {
 
 int failures = 0;
+
+// Room left on a full disk: the simulator's log still fits, a settings
+// file's new copy does not.
+constexpr std::size_t kRoomOnAFullDisk = std::size_t{64} << 10;
+
+const passwd& User(const std::string& name) {
+    const passwd* user = getpwnam(name.c_str());
+    if (user == nullptr) {
+        throw std::runtime_error("no user " + name);
+    }
+    return *user;
+}
 
 void Fail(const std::string& what) {
     std::cerr << "FAILED: " << what << "\n";
@@ -308,6 +330,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     }
 
     LibraryKind library = LibraryKind::kSimulator;
+    bool ownFileSystem = false;
     std::string world = "log 1\n";
     std::vector<Chip> chips;
     for (const std::string& line : lines) {
@@ -317,6 +340,8 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             library = rest == "none" ? LibraryKind::kNone : LibraryKind::kLegacySimulator;
         } else if (directive == "state") {
             world += rest + "\n";
+        } else if (directive == "full") {
+            ownFileSystem = true;
         } else if (directive == "chip") {
             chips.push_back({name,
                              text == "none"    ? ""
@@ -336,7 +361,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     }
     // With virtual chips, the library is FTDI's and there is no world file.
     const bool simulated = chips.empty() && library != LibraryKind::kNone;
-    const ToolSandbox sandbox(library);
+    const ToolSandbox sandbox(library, ownFileSystem);
     const bool windows = ToolUnderTest::FromEnvironment().windows;
     const std::string directory = sandbox.PrintedPath("");
     auto path = [&](const std::string& name) { return sandbox.FilePath(name); };
@@ -365,6 +390,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
 
     std::vector<std::pair<std::string, std::string>> changes;
     std::map<std::string, std::string> contents;
+    std::vector<std::pair<std::string, std::string>> sameFiles;
     std::string output;
     std::string printed;
     std::string runName;
@@ -389,6 +415,19 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             chmod(path(name).c_str(), static_cast<mode_t>(std::stoul(text, nullptr, 8)));
         } else if (directive == "copy") {
             std::filesystem::copy_file(path(name), path(text));
+        } else if (directive == "hardlink") {
+            std::filesystem::create_hard_link(path(text), path(name));
+        } else if (directive == "owner") {
+            if (chown(path(name).c_str(), User(text).pw_uid, User(text).pw_gid) != 0) {
+                throw std::runtime_error("cannot give " + name + " to " + text + " (the row needs root)");
+            }
+        } else if (directive == "notes") {
+            std::ofstream notes(path(name), std::ios::binary | std::ios::app);
+            for (int i = 0; i < std::stoi(text); ++i) {
+                notes << "; note " << i << " about this board\r\n";
+            }
+        } else if (directive == "full") {
+            sandbox.FillFileSystem(kRoomOnAFullDisk);
         } else if (directive == "run" || directive == "closed") {
             checkOutput();
             std::filesystem::remove(sandbox.LogPath());
@@ -446,6 +485,13 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             } else {
                 chip.changes[key] = Unescape(value, false);
             }
+        } else if (directive == "same") {
+            sameFiles.emplace_back(name, text);
+        } else if (directive == "expowner") {
+            struct stat status {};
+            stat(path(name).c_str(), &status);
+            ExpectEqual("owner of " + name, std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid),
+                        std::to_string(User(text).pw_uid) + ":" + std::to_string(User(text).pw_gid));
         } else if (directive == "expmode") {
             struct stat status {};
             stat(path(name).c_str(), &status);
@@ -456,6 +502,9 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     checkOutput();
     for (const auto& [name, content] : contents) {
         ExpectEqual(name, std::filesystem::exists(path(name)) ? ReadFile(path(name)) : "(none)", content);
+    }
+    for (const auto& [name, other] : sameFiles) {
+        ExpectEqual(name + " beside " + other, ReadFile(path(name)), ReadFile(path(other)));
     }
     for (std::size_t i = 0; i < chips.size(); ++i) {
         if (!chips[i].image.empty()) {

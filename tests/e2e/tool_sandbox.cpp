@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -203,7 +204,7 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
     }
 }
 
-ToolSandbox::ToolSandbox(LibraryKind library) {
+ToolSandbox::ToolSandbox(LibraryKind library, bool ownFileSystem) {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
     std::string pattern = (std::filesystem::temp_directory_path() / "ft232h-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -211,6 +212,19 @@ ToolSandbox::ToolSandbox(LibraryKind library) {
     }
     root_ = pattern;
     directory_ = root_;
+    if (ownFileSystem) {
+        // Room for the tool, the library and a few megabytes: a tmpfs takes
+        // memory only for what it holds.
+        directory_ = root_ / "disk";
+        std::filesystem::create_directory(directory_);
+        const auto size = std::filesystem::file_size(under.tool) + std::filesystem::file_size(under.library) +
+                          (std::uintmax_t{4} << 20);
+        const std::string options = "size=" + std::to_string(size / 1024 + 1) + "k,mode=0755";
+        if (mount("tmpfs", directory_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+            throw std::runtime_error("cannot mount a tmpfs on " + directory_.string() + " (the row needs root)");
+        }
+        mounted_ = true;
+    }
     if (under.archive.empty()) {
         std::filesystem::copy_file(under.tool, directory_ / under.ToolFileName());
         std::filesystem::permissions(directory_ / under.ToolFileName(), std::filesystem::perms::owner_exec,
@@ -228,6 +242,10 @@ ToolSandbox::ToolSandbox(LibraryKind library) {
 }
 
 ToolSandbox::~ToolSandbox() {
+    // Detached, so that nothing still open in it can keep it mounted.
+    if (mounted_) {
+        umount2(directory_.c_str(), MNT_DETACH);
+    }
     if (Environment("FT232H_E2E_KEEP").empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
@@ -255,6 +273,25 @@ ToolRun ToolSandbox::Run(const std::vector<std::string>& arguments) const {
 
 ToolRun ToolSandbox::RunIntoClosedPipe(const std::vector<std::string>& arguments) const {
     return Start(arguments, true);
+}
+
+void ToolSandbox::FillFileSystem(std::size_t room) const {
+    const std::filesystem::path filler = directory_ / "filler";
+    const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || !mounted_) {
+        throw std::runtime_error("no file system of the sandbox's own to fill");
+    }
+    const std::string block(std::size_t{1} << 16, '.');
+    off_t size = 0;
+    for (ssize_t written = 0; (written = write(fd, block.data(), block.size())) > 0;) {
+        size += written;
+    }
+    const bool full = errno == ENOSPC;
+    const bool freed = size >= static_cast<off_t>(room) && ftruncate(fd, size - static_cast<off_t>(room)) == 0;
+    close(fd);
+    if (!full || !freed) {
+        throw std::runtime_error("cannot fill the sandbox's file system");
+    }
 }
 
 ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool readerGone) const {

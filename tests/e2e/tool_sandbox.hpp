@@ -38,8 +38,10 @@ class ToolSandbox {
 public:
     // A new empty directory that then holds the tool (copied, or unpacked
     // from the release archive with nothing but the README beside it) and
-    // the library.
-    explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator);
+    // the library. With `ownFileSystem`, that directory is a small file
+    // system of its own (a tmpfs, which needs root), unmounted again when
+    // the sandbox goes.
+    explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator, bool ownFileSystem = false);
     ~ToolSandbox();
     ToolSandbox(const ToolSandbox&) = delete;
     ToolSandbox& operator=(const ToolSandbox&) = delete;
@@ -58,12 +60,16 @@ public:
     // The same with standard output a pipe that nobody reads any more.
     ToolRun RunIntoClosedPipe(const std::vector<std::string>& arguments) const;
 
+    // Fills the sandbox's own file system but for `room` bytes.
+    void FillFileSystem(std::size_t room) const;
+
 private:
     ToolRun Start(const std::vector<std::string>& arguments, bool readerGone) const;
 
     std::filesystem::path root_;       // the directory made for the sandbox
     std::filesystem::path directory_;  // the tool's: the root, or the archive's directory in it
     std::filesystem::path workingDirectory_;
+    bool mounted_ = false;
 };
 
 std::string ReadFile(const std::filesystem::path& path);
