@@ -129,7 +129,7 @@ bool Replace(const ProfileFileCalls& calls, const std::string& target, Original&
     }
     // The new content is under the name now; whether it stays there after a
     // power cut is what the user's next step depends on.
-    return calls.syncDirectory(target);
+    return calls.syncName(target);
 }
 
 // Opens and reads the file a write changes. nullopt when it cannot be
@@ -160,6 +160,22 @@ std::optional<Original> OpenOriginal(const ProfileFileCalls& calls, const std::s
 }
 
 }  // namespace
+
+std::string TemporaryNameBeside(const std::string& target, std::uint64_t seed) {
+    // splitmix64's finaliser spreads every bit of the seed over the whole name.
+    std::uint64_t mixed = seed * 0x9E3779B97F4A7C15u;
+    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
+    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
+    mixed ^= mixed >> 31;
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::string name = target;
+    name += '.';
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name += kDigits[(mixed >> shift) & 0xF];
+    }
+    name += ".tmp";
+    return name;
+}
 
 ProfileWrite WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path,
                                  std::span<const ProfileEntry> entries) {

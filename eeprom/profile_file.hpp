@@ -65,8 +65,7 @@ enum class ProfileWrite {
 // an owner the system does not let us give a new file), the file is
 // rewritten in place instead and made durable: then a crash part-way can
 // leave it partly old and partly new. A symbolic link at `path` stays, and
-// the file it leads to gets the change. On Windows the system's profile API
-// does the writing instead, once per key.
+// the file it leads to gets the change.
 ProfileWrite WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries);
 
 // One entry, as WriteProfileStrings sets it.

@@ -66,15 +66,21 @@ struct ProfileFileCalls {
     bool (*close)(FileHandle file);
     // Renames `from` over `to`, in one directory, in one step.
     bool (*replace)(const std::string& from, const std::string& to);
-    // Makes the names in the directory that holds `path` durable, so that a
-    // replace done before survives a power cut.
-    bool (*syncDirectory)(const std::string& path);
+    // Makes the name `path`, as the last replace left it, durable, so that
+    // the replace survives a power cut: the directory's entries on POSIX;
+    // on Windows, NTFS's log, through the file now under the name.
+    bool (*syncName)(const std::string& path);
     bool (*remove)(const std::string& path);
     bool (*exists)(const std::string& path);
 };
 
 // The system's own calls, as the functions of profile_file.hpp use them.
 const ProfileFileCalls& SystemProfileFileCalls();
+
+// A name beside `target` for a new file that no other writer picks at the
+// same time: `target`, a dot, 16 hexadecimal digits spread from `seed` (a
+// process id and a clock, mixed) and ".tmp".
+std::string TemporaryNameBeside(const std::string& target, std::uint64_t seed);
 
 // The functions of profile_file.hpp, making their calls through `calls`.
 ProfileWrite WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path,

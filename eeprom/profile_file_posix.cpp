@@ -122,31 +122,14 @@ bool Resize(FileHandle file, std::uint64_t size) {
     return FitsOffset(size) && ::ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0;
 }
 
-// A name beside `target` that no other writer picks at the same time: the
-// process id and the clock, mixed, with the attempt number for a retry.
-std::string TemporaryName(const std::string& target, int attempt) {
+bool CreateBeside(const std::string& target, std::string& created, FileHandle& file) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    std::uint64_t mixed =
-        (static_cast<std::uint64_t>(getpid()) << 32) ^ static_cast<std::uint64_t>(now.tv_sec) * 1000000007u ^
-        static_cast<std::uint64_t>(now.tv_nsec) ^ static_cast<std::uint64_t>(attempt) * 0x9E3779B97F4A7C15u;
-    // splitmix64's finaliser spreads every input bit over the whole name.
-    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
-    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
-    mixed ^= mixed >> 31;
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    std::string name = target;
-    name += '.';
-    for (int shift = 60; shift >= 0; shift -= 4) {
-        name += kDigits[(mixed >> shift) & 0xF];
-    }
-    name += ".tmp";
-    return name;
-}
-
-bool CreateBeside(const std::string& target, std::string& created, FileHandle& file) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        created = TemporaryName(target, attempt);
+        created = TemporaryNameBeside(target, (static_cast<std::uint64_t>(getpid()) << 32) ^
+                                                  static_cast<std::uint64_t>(now.tv_sec) * 1000000007u ^
+                                                  static_cast<std::uint64_t>(now.tv_nsec) ^
+                                                  static_cast<std::uint64_t>(attempt) << 56);
         const int fd = Open(created, O_WRONLY | O_CREAT | O_EXCL, kNewFileMode);
         if (fd >= 0) {
             file = fd;
@@ -195,7 +178,7 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool SyncDirectory(const std::string& path) {
+bool SyncName(const std::string& path) {
     const int fd = Open(DirectoryOf(path), O_RDONLY | O_DIRECTORY);
     if (fd < 0) {
         return false;
@@ -213,8 +196,8 @@ bool Exists(const std::string& path) {
 }
 
 constexpr ProfileFileCalls kSystemCalls{
-    Resolve,      OpenFile, Describe, ReadAt,  WriteAt,       Resize, CreateBeside,
-    KeepIdentity, Flush,    Close,    Replace, SyncDirectory, Remove, Exists,
+    Resolve,      OpenFile, Describe, ReadAt,  WriteAt,  Resize, CreateBeside,
+    KeepIdentity, Flush,    Close,    Replace, SyncName, Remove, Exists,
 };
 
 }  // namespace

@@ -13,7 +13,7 @@ log() { printf '\n==> %s\n' "$*"; }
 packages=(cmake g++ libgtest-dev libgmock-dev
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
           valgrind clang libclang-rt-14-dev clang-tidy cppcheck clang-format
-          hyperfine pkg-config umockdev libumockdev-dev libftdi1-dev ftdi-eeprom)
+          hyperfine pkg-config umockdev libumockdev-dev libftdi1-dev ftdi-eeprom locales)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -32,6 +32,18 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# Wine takes its code page from the locale, and maps file names through it
+# only when the C library knows the locale: rows run the Windows builds
+# under a Japanese one (code page 932).
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+    log "making the locale ja_JP.UTF-8"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "the locale ja_JP.UTF-8 is missing and not root: run localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 first" >&2
+        exit 1
+    fi
+    localedef -i ja_JP -c -f UTF-8 ja_JP.UTF-8
 fi
 
 jobs=2

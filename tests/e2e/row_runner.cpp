@@ -17,6 +17,11 @@
 //   full                  the tool's directory is a small file system of its
 //                         own (a tmpfs mounted for the row, root only), here
 //                         filled but for 64 KiB
+//   folder NAME           the tool lies in a folder of that name (any
+//                         script: 한국, ソフト表示), for the whole row
+//   lang LANG             LANG and LC_ALL of every run of the row; Wine
+//                         takes the system's code page from it (ja_JP.UTF-8:
+//                         932, C.UTF-8: a Western one)
 //   run [ARG...]          runs the tool; "" is an empty argument
 //   closed [ARG...]       runs it with nobody reading its output
 //   out TEXT              a line the last run must print, in this order
@@ -44,7 +49,8 @@
 //
 // TEXT may hold \r \n \t \\ and \xHH; out and expect convert their text from
 // UTF-8 to Shift_JIS first (escaped bytes stay as written) and replace {dir}
-// by the tool's directory as the tool prints it.
+// by the tool's directory as the tool prints it (the Windows build: in
+// Shift_JIS, '?' for a character it lacks).
 #include <iconv.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -331,6 +337,8 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
 
     LibraryKind library = LibraryKind::kSimulator;
     bool ownFileSystem = false;
+    std::string folder;
+    std::string language;
     std::string world = "log 1\n";
     std::vector<Chip> chips;
     for (const std::string& line : lines) {
@@ -342,6 +350,10 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             world += rest + "\n";
         } else if (directive == "full") {
             ownFileSystem = true;
+        } else if (directive == "folder") {
+            folder = rest;
+        } else if (directive == "lang") {
+            language = rest;
         } else if (directive == "chip") {
             chips.push_back({name,
                              text == "none"    ? ""
@@ -361,7 +373,8 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     }
     // With virtual chips, the library is FTDI's and there is no world file.
     const bool simulated = chips.empty() && library != LibraryKind::kNone;
-    const ToolSandbox sandbox(library, ownFileSystem);
+    ToolSandbox sandbox(library, ownFileSystem, folder);
+    sandbox.SetLanguage(language);
     const bool windows = ToolUnderTest::FromEnvironment().windows;
     const std::string directory = sandbox.PrintedPath("");
     auto path = [&](const std::string& name) { return sandbox.FilePath(name); };

@@ -1,6 +1,7 @@
 #include "tests/e2e/tool_sandbox.hpp"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -42,10 +43,10 @@ std::vector<std::string> SplitList(const std::string& list) {
 constexpr std::time_t kRunTimeLimitSeconds = 120;
 
 // Runs `command` in `workingDirectory`, its standard error into the file
-// `errorsPath`; with `readerGone`, its standard output is a pipe that nobody
-// reads any more.
+// `errorsPath`, with `language` as LANG and LC_ALL when given; with
+// `readerGone`, its standard output is a pipe that nobody reads any more.
 ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path& workingDirectory,
-                   const std::string& errorsPath, bool readerGone) {
+                   const std::string& errorsPath, bool readerGone, const std::string& language = "") {
     std::vector<char*> argv;
     for (std::string& part : command) {
         argv.push_back(part.data());
@@ -69,6 +70,10 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
         }
         close(out[0]);
         close(out[1]);
+        if (!language.empty() &&
+            (setenv("LANG", language.c_str(), 1) != 0 || setenv("LC_ALL", language.c_str(), 1) != 0)) {
+            _exit(126);
+        }
         execvp(argv[0], argv.data());
         _exit(127);
     }
@@ -144,6 +149,30 @@ std::filesystem::path UnpackRelease(const ToolUnderTest& under, const std::files
     return top[0];
 }
 
+// Each UTF-8 character in Shift_JIS, or '?' when it has none.
+std::string ShiftJisOrQuestionMark(const std::string& utf8) {
+    iconv_t converter = iconv_open("CP932", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        throw std::runtime_error("no UTF-8 to CP932 conversion");
+    }
+    std::string shiftJis;
+    for (std::size_t at = 0; at < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        std::string in = utf8.substr(at, length);
+        std::array<char, 8> out{};
+        char* from = in.data();
+        char* to = out.data();
+        std::size_t left = in.size();
+        std::size_t room = out.size();
+        const bool converted = iconv(converter, &from, &left, &to, &room) == 0;
+        shiftJis += converted ? std::string(out.data(), out.size() - room) : "?";
+        at += length;
+    }
+    iconv_close(converter);
+    return shiftJis;
+}
+
 }  // namespace
 
 const ToolUnderTest& ToolUnderTest::FromEnvironment() {
@@ -204,7 +233,7 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
     }
 }
 
-ToolSandbox::ToolSandbox(LibraryKind library, bool ownFileSystem) {
+ToolSandbox::ToolSandbox(LibraryKind library, bool ownFileSystem, const std::string& folder) {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
     std::string pattern = (std::filesystem::temp_directory_path() / "ft232h-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -223,7 +252,11 @@ ToolSandbox::ToolSandbox(LibraryKind library, bool ownFileSystem) {
         if (mount("tmpfs", directory_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
             throw std::runtime_error("cannot mount a tmpfs on " + directory_.string() + " (the row needs root)");
         }
-        mounted_ = true;
+        mountPoint_ = directory_;
+    }
+    if (!folder.empty()) {
+        directory_ /= folder;
+        std::filesystem::create_directory(directory_);
     }
     if (under.archive.empty()) {
         std::filesystem::copy_file(under.tool, directory_ / under.ToolFileName());
@@ -243,8 +276,8 @@ ToolSandbox::ToolSandbox(LibraryKind library, bool ownFileSystem) {
 
 ToolSandbox::~ToolSandbox() {
     // Detached, so that nothing still open in it can keep it mounted.
-    if (mounted_) {
-        umount2(directory_.c_str(), MNT_DETACH);
+    if (!mountPoint_.empty()) {
+        umount2(mountPoint_.c_str(), MNT_DETACH);
     }
     if (Environment("FT232H_E2E_KEEP").empty()) {
         std::error_code ignored;
@@ -257,14 +290,15 @@ std::string ToolSandbox::PrintedPath(const std::string& name) const {
     if (!ToolUnderTest::FromEnvironment().windows) {
         return native;
     }
-    // Wine shows the Unix root as drive Z:.
+    // Wine shows the Unix root as drive Z:; the tool shows a path in
+    // Shift_JIS, a character that Shift_JIS lacks as '?'.
     std::string windows = "Z:" + native;
     for (char& c : windows) {
         if (c == '/') {
             c = '\\';
         }
     }
-    return windows;
+    return ShiftJisOrQuestionMark(windows);
 }
 
 ToolRun ToolSandbox::Run(const std::vector<std::string>& arguments) const {
@@ -278,7 +312,7 @@ ToolRun ToolSandbox::RunIntoClosedPipe(const std::vector<std::string>& arguments
 void ToolSandbox::FillFileSystem(std::size_t room) const {
     const std::filesystem::path filler = directory_ / "filler";
     const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || !mounted_) {
+    if (fd < 0 || mountPoint_.empty()) {
         throw std::runtime_error("no file system of the sandbox's own to fill");
     }
     const std::string block(std::size_t{1} << 16, '.');
@@ -299,7 +333,8 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool reade
     std::vector<std::string> command = under.launcher;
     command.push_back((directory_ / under.ToolFileName()).string());
     command.insert(command.end(), arguments.begin(), arguments.end());
-    return RunProcess(std::move(command), workingDirectory_, (workingDirectory_ / "stderr.txt").string(), readerGone);
+    return RunProcess(std::move(command), workingDirectory_, (workingDirectory_ / "stderr.txt").string(), readerGone,
+                      language_);
 }
 
 }  // namespace ft232h::e2e

@@ -38,10 +38,12 @@ class ToolSandbox {
 public:
     // A new empty directory that then holds the tool (copied, or unpacked
     // from the release archive with nothing but the README beside it) and
-    // the library. With `ownFileSystem`, that directory is a small file
-    // system of its own (a tmpfs, which needs root), unmounted again when
-    // the sandbox goes.
-    explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator, bool ownFileSystem = false);
+    // the library. With `ownFileSystem`, the sandbox is a small file system
+    // of its own (a tmpfs, which needs root), unmounted again when the
+    // sandbox goes. With a `folder` name, the tool lies in a folder of that
+    // name in the sandbox.
+    explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator, bool ownFileSystem = false,
+                         const std::string& folder = "");
     ~ToolSandbox();
     ToolSandbox(const ToolSandbox&) = delete;
     ToolSandbox& operator=(const ToolSandbox&) = delete;
@@ -53,6 +55,10 @@ public:
     // A file in the tool's directory, and the same as the tool prints it.
     std::filesystem::path FilePath(const std::string& name) const { return directory_ / name; }
     std::string PrintedPath(const std::string& name) const;
+
+    // The language of every later run (LANG and LC_ALL), from which Wine
+    // takes the system's code page; the environment's own when empty.
+    void SetLanguage(const std::string& language) { language_ = language; }
 
     // Runs the tool with `arguments` from another working directory, so that
     // nothing can depend on it.
@@ -69,7 +75,8 @@ private:
     std::filesystem::path root_;       // the directory made for the sandbox
     std::filesystem::path directory_;  // the tool's: the root, or the archive's directory in it
     std::filesystem::path workingDirectory_;
-    bool mounted_ = false;
+    std::filesystem::path mountPoint_;
+    std::string language_;
 };
 
 std::string ReadFile(const std::filesystem::path& path);

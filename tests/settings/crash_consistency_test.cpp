@@ -92,7 +92,7 @@ public:
             case CallKind::kRemove:
                 pending_.push_back({call.path, "", kRemoved});
                 break;
-            case CallKind::kSyncDirectory: {
+            case CallKind::kSyncName: {
                 // The changes in that directory are on the disk now.
                 std::vector<NameChange> left;
                 for (const NameChange& change : pending_) {
@@ -319,7 +319,7 @@ TEST_F(CrashConsistency, TheModelCatchesAFileSyncedAfterItsRename) {
     ASSERT_TRUE(calls.replace(temporary, path));
     ASSERT_TRUE(calls.flush(file));
     ASSERT_TRUE(calls.close(file));
-    ASSERT_TRUE(calls.syncDirectory(path));
+    ASSERT_TRUE(calls.syncName(path));
     EXPECT_NE(Judge(path, before, after, true), std::vector<std::string>{});
     EXPECT_EQ(Judge(path, before, after, true, false), std::vector<std::string>{});
 }

@@ -90,7 +90,7 @@ TEST_F(ProfileFile, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
                 EXPECT_EQ(Write("new"), ProfileWrite::kFileFailed);
                 const CallKind failed = script.calls.at(failAt - 1).kind;
                 SCOPED_TRACE("call " + std::to_string(failAt) + " of kind " + std::to_string(static_cast<int>(failed)));
-                const bool renamed = failed == CallKind::kSyncDirectory;
+                const bool renamed = failed == CallKind::kSyncName;
                 EXPECT_EQ(directory.Names(),
                           exists || renamed ? std::set<std::string>{"settings.ini"} : std::set<std::string>{})
                     << "call " << failAt;
@@ -102,7 +102,7 @@ TEST_F(ProfileFile, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
             }
             // The directory's sync is the last call, and only after it does a
             // write count as done.
-            EXPECT_EQ(script.calls.back().kind, CallKind::kSyncDirectory);
+            EXPECT_EQ(script.calls.back().kind, CallKind::kSyncName);
         }
     }
 }

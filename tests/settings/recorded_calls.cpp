@@ -83,9 +83,7 @@ constexpr ProfileFileCalls kRecordedCalls{
     [](const std::string& from, const std::string& to) {
         return !Record(CallKind::kReplace, -1, from, 0, to).failed && System().replace(from, to);
     },
-    [](const std::string& path) {
-        return !Record(CallKind::kSyncDirectory, -1, path).failed && System().syncDirectory(path);
-    },
+    [](const std::string& path) { return !Record(CallKind::kSyncName, -1, path).failed && System().syncName(path); },
     [](const std::string& path) { return !Record(CallKind::kRemove, -1, path).failed && System().remove(path); },
     [](const std::string& path) { return !Record(CallKind::kExists, -1, path).failed && System().exists(path); },
 };

@@ -23,7 +23,7 @@ enum class CallKind {
     kFlush,
     kClose,
     kReplace,
-    kSyncDirectory,
+    kSyncName,
     kRemove,
     kExists,
 };
@@ -31,7 +31,7 @@ enum class CallKind {
 // One call with what it worked on. A call made to fail did nothing.
 struct RecordedCall {
     CallKind kind{};
-    // open, createBeside (the name made), replace (from), syncDirectory,
+    // open, createBeside (the name made), replace (from), syncName,
     // remove.
     std::string path;
     // replace: to.
