@@ -19,7 +19,7 @@
 //                         filled but for 64 KiB
 //   folder NAME           the tool lies in a folder of that name (any
 //                         script: 한국, ソフト表示), for the whole row
-//   lang LANG             LANG and LC_ALL of every run of the row; Wine
+//   lang LANG             LC_ALL of every run of the row (over LANG); Wine
 //                         takes the system's code page from it (ja_JP.UTF-8:
 //                         932, C.UTF-8: a Western one)
 //   run [ARG...]          runs the tool; "" is an empty argument
@@ -130,6 +130,21 @@ std::string ToShiftJis(const std::string& utf8) {
     iconv_close(converter);
     out.resize(out.size() - room);
     return out;
+}
+
+// As the Windows build shows a path: '?' for a character Shift_JIS lacks.
+std::string ToShiftJisOrQuestionMark(const std::string& utf8) {
+    std::string shiftJis;
+    for (std::size_t at = 0, length = 1; at < utf8.size(); at += length) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        try {
+            shiftJis += ToShiftJis(utf8.substr(at, length));
+        } catch (const std::runtime_error&) {
+            shiftJis += '?';
+        }
+    }
+    return shiftJis;
 }
 
 // The escapes; with `convert`, the text between them becomes Shift_JIS.
@@ -376,7 +391,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     ToolSandbox sandbox(library, ownFileSystem, folder);
     sandbox.SetLanguage(language);
     const bool windows = ToolUnderTest::FromEnvironment().windows;
-    const std::string directory = sandbox.PrintedPath("");
+    const std::string directory = windows ? ToShiftJisOrQuestionMark(sandbox.PrintedPath("")) : sandbox.PrintedPath("");
     auto path = [&](const std::string& name) { return sandbox.FilePath(name); };
     auto expected = [&](const std::string& text) {
         std::string bytes = Unescape(text, true);

@@ -1,7 +1,6 @@
 #include "tests/e2e/tool_sandbox.hpp"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -43,7 +42,7 @@ std::vector<std::string> SplitList(const std::string& list) {
 constexpr std::time_t kRunTimeLimitSeconds = 120;
 
 // Runs `command` in `workingDirectory`, its standard error into the file
-// `errorsPath`, with `language` as LANG and LC_ALL when given; with
+// `errorsPath`, with `language` as LC_ALL when given; with
 // `readerGone`, its standard output is a pipe that nobody reads any more.
 ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path& workingDirectory,
                    const std::string& errorsPath, bool readerGone, const std::string& language = "") {
@@ -70,8 +69,7 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
         }
         close(out[0]);
         close(out[1]);
-        if (!language.empty() &&
-            (setenv("LANG", language.c_str(), 1) != 0 || setenv("LC_ALL", language.c_str(), 1) != 0)) {
+        if (!language.empty() && setenv("LC_ALL", language.c_str(), 1) != 0) {
             _exit(126);
         }
         execvp(argv[0], argv.data());
@@ -147,30 +145,6 @@ std::filesystem::path UnpackRelease(const ToolUnderTest& under, const std::files
         throw std::runtime_error(under.archive.string() + " must hold the tool and the README, nothing else");
     }
     return top[0];
-}
-
-// Each UTF-8 character in Shift_JIS, or '?' when it has none.
-std::string ShiftJisOrQuestionMark(const std::string& utf8) {
-    iconv_t converter = iconv_open("CP932", "UTF-8");
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
-        throw std::runtime_error("no UTF-8 to CP932 conversion");
-    }
-    std::string shiftJis;
-    for (std::size_t at = 0; at < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[at]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        std::string in = utf8.substr(at, length);
-        std::array<char, 8> out{};
-        char* from = in.data();
-        char* to = out.data();
-        std::size_t left = in.size();
-        std::size_t room = out.size();
-        const bool converted = iconv(converter, &from, &left, &to, &room) == 0;
-        shiftJis += converted ? std::string(out.data(), out.size() - room) : "?";
-        at += length;
-    }
-    iconv_close(converter);
-    return shiftJis;
 }
 
 }  // namespace
@@ -290,15 +264,14 @@ std::string ToolSandbox::PrintedPath(const std::string& name) const {
     if (!ToolUnderTest::FromEnvironment().windows) {
         return native;
     }
-    // Wine shows the Unix root as drive Z:; the tool shows a path in
-    // Shift_JIS, a character that Shift_JIS lacks as '?'.
+    // Wine shows the Unix root as drive Z:.
     std::string windows = "Z:" + native;
     for (char& c : windows) {
         if (c == '/') {
             c = '\\';
         }
     }
-    return ShiftJisOrQuestionMark(windows);
+    return windows;
 }
 
 ToolRun ToolSandbox::Run(const std::vector<std::string>& arguments) const {
@@ -310,22 +283,16 @@ ToolRun ToolSandbox::RunIntoClosedPipe(const std::vector<std::string>& arguments
 }
 
 void ToolSandbox::FillFileSystem(std::size_t room) const {
+    if (mountPoint_.empty()) {
+        throw std::runtime_error("the sandbox has no file system of its own to fill");
+    }
+    // Written until the disk refuses, then `room` freed again.
     const std::filesystem::path filler = directory_ / "filler";
-    const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || mountPoint_.empty()) {
-        throw std::runtime_error("no file system of the sandbox's own to fill");
-    }
     const std::string block(std::size_t{1} << 16, '.');
-    off_t size = 0;
-    for (ssize_t written = 0; (written = write(fd, block.data(), block.size())) > 0;) {
-        size += written;
+    for (std::ofstream out(filler, std::ios::binary);
+         out.write(block.data(), static_cast<std::streamsize>(block.size()));) {
     }
-    const bool full = errno == ENOSPC;
-    const bool freed = size >= static_cast<off_t>(room) && ftruncate(fd, size - static_cast<off_t>(room)) == 0;
-    close(fd);
-    if (!full || !freed) {
-        throw std::runtime_error("cannot fill the sandbox's file system");
-    }
+    std::filesystem::resize_file(filler, std::filesystem::file_size(filler) - room);
 }
 
 ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, bool readerGone) const {

@@ -52,12 +52,14 @@ public:
     // Where the simulator keeps its devices: beside the library.
     std::filesystem::path StatePath() const { return directory_ / "ftd2xx_sim_state.txt"; }
     std::filesystem::path LogPath() const { return directory_ / "ftd2xx_sim_log.txt"; }
-    // A file in the tool's directory, and the same as the tool prints it.
+    // A file in the tool's directory, and the same as the tool prints it
+    // (in UTF-8: the Windows build shows it in Shift_JIS).
     std::filesystem::path FilePath(const std::string& name) const { return directory_ / name; }
     std::string PrintedPath(const std::string& name) const;
 
-    // The language of every later run (LANG and LC_ALL), from which Wine
-    // takes the system's code page; the environment's own when empty.
+    // The language of every later run (LC_ALL, which comes before LANG),
+    // from which Wine takes the system's code page; the environment's own
+    // when empty.
     void SetLanguage(const std::string& language) { language_ = language; }
 
     // Runs the tool with `arguments` from another working directory, so that

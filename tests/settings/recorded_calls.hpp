@@ -1,5 +1,5 @@
 // The system's file-system calls of the settings-file service, each recorded
-// as it is made and any one of them made to fail, as a broken disk would.
+// as it is made, and any one of them made to fail as a broken disk would.
 #pragma once
 
 #include <cstdint>
@@ -11,58 +11,31 @@
 
 namespace ft232h::testing {
 
-enum class CallKind {
-    kResolve,
-    kOpen,
-    kDescribe,
-    kReadAt,
-    kWriteAt,
-    kResize,
-    kCreateBeside,
-    kKeepIdentity,
-    kFlush,
-    kClose,
-    kReplace,
-    kSyncName,
-    kRemove,
-    kExists,
-};
+// What the tests look at; the other calls are kOther.
+enum class CallKind { kOther, kOpen, kCreate, kWrite, kResize, kFlush, kClose, kReplace, kSyncName };
 
-// One call with what it worked on. A call made to fail did nothing.
+// One call with what it worked on; one made to fail did nothing.
 struct RecordedCall {
     CallKind kind{};
-    // open, createBeside (the name made), replace (from), syncName,
-    // remove.
-    std::string path;
-    // replace: to.
-    std::string otherPath;
-    // The file handed in, or the one opened or made.
-    FileHandle file = -1;
-    // readAt, writeAt: where; resize: the size.
-    std::uint64_t offset = 0;
-    // writeAt: the bytes the call took.
-    std::string bytes;
+    FileHandle file = -1;      // the file handed in, or the one opened or made
+    std::string path;          // the one named (replace: from; create: the name made)
+    std::string to;            // replace
+    std::uint64_t offset = 0;  // read and write: where; resize: the size
+    std::string bytes;         // write: the bytes the call took
     bool failed = false;
 };
 
-// What the calls do: record, and fail the call numbered `failAt` (from 1).
-// Tests run one at a time, so one instance serves them all.
+// What the calls do. Tests run one at a time, so one instance serves them all.
 struct CallScript {
     std::vector<RecordedCall> calls;
-    std::size_t failAt = 0;
-    // Half of what was asked, as a write to a nearly full disk may.
-    bool shortWrites = false;
-    // What keepIdentity answers instead of the system, when set.
-    std::optional<IdentityKept> identity;
+    std::size_t failAt = 0;                // the call to fail, from 1
+    bool shortWrites = false;              // half of what was asked, as a nearly full disk may write
+    std::optional<IdentityKept> identity;  // keepIdentity's answer instead of the system's
 };
 extern CallScript script;
 
-// A fresh script: nothing recorded yet.
 inline void Rescript(std::size_t failAt = 0, bool shortWrites = false, std::optional<IdentityKept> identity = {}) {
-    script = CallScript{};
-    script.failAt = failAt;
-    script.shortWrites = shortWrites;
-    script.identity = identity;
+    script = CallScript{{}, failAt, shortWrites, identity};
 }
 
 // The system's calls through `script`.
