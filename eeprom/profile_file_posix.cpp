@@ -94,28 +94,25 @@ bool FitsOffset(std::uint64_t offset) {
     return offset <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
 }
 
-std::ptrdiff_t ReadAt(FileHandle file, std::uint64_t offset, char* buffer, std::size_t size) {
-    if (!FitsOffset(offset)) {
-        return -1;
-    }
+// A call that a signal interrupted is made again.
+template <typename Call>
+std::ptrdiff_t Retried(Call call) {
     for (;;) {
-        const ssize_t count = ::pread(Descriptor(file), buffer, size, static_cast<off_t>(offset));
+        const ssize_t count = call();
         if (count >= 0 || errno != EINTR) {
             return count;
         }
     }
 }
 
+std::ptrdiff_t ReadAt(FileHandle file, std::uint64_t offset, char* buffer, std::size_t size) {
+    const auto at = static_cast<off_t>(offset);
+    return FitsOffset(offset) ? Retried([&] { return ::pread(Descriptor(file), buffer, size, at); }) : -1;
+}
+
 std::ptrdiff_t WriteAt(FileHandle file, std::uint64_t offset, const char* bytes, std::size_t size) {
-    if (!FitsOffset(offset)) {
-        return -1;
-    }
-    for (;;) {
-        const ssize_t count = ::pwrite(Descriptor(file), bytes, size, static_cast<off_t>(offset));
-        if (count >= 0 || errno != EINTR) {
-            return count;
-        }
-    }
+    const auto at = static_cast<off_t>(offset);
+    return FitsOffset(offset) ? Retried([&] { return ::pwrite(Descriptor(file), bytes, size, at); }) : -1;
 }
 
 bool Resize(FileHandle file, std::uint64_t size) {
