@@ -53,6 +53,7 @@
 // Shift_JIS, '?' for a character it lacks).
 #include <iconv.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -555,6 +556,9 @@ int main(int argc, char** argv) {
     }
     // Fixed, so that a file mode the tool fails to keep shows.
     umask(022);
+    // A reader of the messages that goes away must not end the row before
+    // its sandbox is gone: a tmpfs mounted for it would stay mounted.
+    signal(SIGPIPE, SIG_IGN);
     try {
         return ft232h::e2e::RunRow(argv[1], std::vector<std::string>(argv + 2, argv + argc));
     } catch (const std::exception& error) {
