@@ -19,7 +19,7 @@ namespace {
 bool ProgramFromSettingsFile(const CommandContext& c) {
     SettingsFileReport report;
     const bool programmed = WriteEepromFromFile(c.d2xx, c.deviceIndex, c.settingsPath, report);
-    const std::string_view path = c.settingsPath;
+    const PathText path{c.settingsPath};
     if (report.access == SettingsFileAccess::kMissing) {
         PrintMessage(c.console, messages::kSettingsFileMissing, {path});
     } else if (report.access == SettingsFileAccess::kUnreadable) {
@@ -31,10 +31,20 @@ bool ProgramFromSettingsFile(const CommandContext& c) {
     return programmed;
 }
 
+// Dumping into a settings file: a file that could not be written is named
+// before the command's own line, which would otherwise send the user to the
+// chip.
+bool DumpToSettingsFile(const CommandContext& c) {
+    SettingsFileReport report;
+    const bool dumped = ReadEepromToFile(c.d2xx, c.deviceIndex, c.settingsPath, report);
+    if (report.access == SettingsFileAccess::kUnwritable) {
+        PrintMessage(c.console, messages::kSettingsFileUnwritable, {PathText{c.settingsPath}});
+    }
+    return dumped;
+}
+
 constexpr std::array<CommandRow, 6> kCommandTable{{
-    {"-r", kDumpFilePrefix,
-     [](const CommandContext& c) { return ReadEepromToFile(c.d2xx, c.deviceIndex, c.settingsPath); },
-     messages::kReadDone, messages::kReadFailed, false},
+    {"-r", kDumpFilePrefix, DumpToSettingsFile, messages::kReadDone, messages::kReadFailed, false},
     {"-w", kWriteFilePrefix, ProgramFromSettingsFile, messages::kWriteDone, messages::kWriteFailed, true},
     {"-chk",
      {},
@@ -170,7 +180,7 @@ void RunCommandLine(Console& console, const D2xxBinding& d2xx, const DeviceTable
     }
     // Without the executable's directory there is no settings file to use,
     // and a file elsewhere (the working directory) is never a substitute.
-    PrintMessage(console, result ? row->trueLine : row->falseLine, {device->deviceIndex, settingsPath});
+    PrintMessage(console, result ? row->trueLine : row->falseLine, {device->deviceIndex, PathText{settingsPath}});
     if (result && row->replugNoticeAfterSuccess) {
         ShowReplugNotice(console, device->deviceIndex);
     }

@@ -20,9 +20,15 @@ public:
 
     // The tool's own message text, in Shift_JIS.
     virtual void WriteText(std::string_view shiftJisText) = 0;
-    // Bytes that come from outside (typed arguments, paths, serial numbers):
-    // already in the user's own character set, so never converted.
+    // Bytes that come from outside (typed arguments, serial numbers, values
+    // of a file): already in the user's own character set, so never
+    // converted.
     virtual void WriteArgument(std::string_view bytes) = 0;
+    // A path the tool built from its own directory. On Windows it is UTF-8
+    // and is shown as the real name on a console, and in Shift_JIS in a
+    // file or a pipe, a character that Shift_JIS lacks as '?'. Elsewhere it
+    // is the system's own bytes, shown as an argument is.
+    virtual void WritePath(std::string_view path) { WriteArgument(path); }
     // Bright red from here until EndNotice, where the console can show it;
     // EndNotice puts back what was there before.
     virtual void BeginNotice() = 0;

@@ -17,6 +17,30 @@ namespace {
 constexpr UINT kShiftJisCodePage = 932;
 constexpr WORD kBrightRedOnBlack = FOREGROUND_RED | FOREGROUND_INTENSITY;
 
+// A UTF-8 path in Shift_JIS, the bytes of everything else in a file or a
+// pipe: a character that Shift_JIS lacks is '?', never a look-alike.
+std::string ShiftJisOfUtf8(std::string_view utf8) {
+    if (utf8.empty() || utf8.size() > static_cast<std::size_t>(INT_MAX)) {
+        return {};
+    }
+    const int byteCount = static_cast<int>(utf8.size());
+    const int unitCount = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), byteCount, nullptr, 0);
+    if (unitCount <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(unitCount), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), byteCount, wide.data(), unitCount);
+    const int shiftJisCount =
+        WideCharToMultiByte(kShiftJisCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), unitCount, nullptr, 0, "?", nullptr);
+    if (shiftJisCount <= 0) {
+        return {};
+    }
+    std::string shiftJis(static_cast<std::size_t>(shiftJisCount), '\0');
+    WideCharToMultiByte(kShiftJisCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), unitCount, shiftJis.data(), shiftJisCount,
+                        "?", nullptr);
+    return shiftJis;
+}
+
 // Standard output as a byte stream (file, pipe, or no console at all): the
 // bytes go out exactly as given, so CR LF stays CR LF.
 class ByteStreamConsole final : public Console {
@@ -33,6 +57,10 @@ public:
 
     void WriteText(std::string_view shiftJisText) override { Write(shiftJisText); }
     void WriteArgument(std::string_view bytes) override { Write(bytes); }
+    void WritePath(std::string_view path) override {
+        shiftJisPath_ = ShiftJisOfUtf8(path);
+        Write(shiftJisPath_);
+    }
     // A file or pipe has no colour to change.
     void BeginNotice() override {}
     void EndNotice() override {}
@@ -51,6 +79,8 @@ private:
     }
 
     bool failed_ = false;
+    // The last path shown, in Shift_JIS.
+    std::string shiftJisPath_;
 };
 
 // The Windows console: text is handed over as UTF-16, so Japanese reads
@@ -65,13 +95,12 @@ public:
     ~WindowsConsole() override = default;
 
     void WriteText(std::string_view shiftJisText) override { Write(shiftJisText, kShiftJisCodePage); }
-    // Arguments, paths and serial numbers reach the tool in the ANSI code
-    // page, not necessarily Shift_JIS. A console with virtual-terminal
-    // processing (Windows Terminal) would obey their escape sequences.
-    void WriteArgument(std::string_view bytes) override {
-        const std::string shown = ShownOnTerminal(bytes);
-        Write(std::string_view(shown), CP_ACP);
-    }
+    // Arguments and serial numbers reach the tool in the ANSI code page, not
+    // necessarily Shift_JIS; the tool's own paths are UTF-8. A console with
+    // virtual-terminal processing (Windows Terminal) would obey escape
+    // sequences in either.
+    void WriteArgument(std::string_view bytes) override { WriteShown(bytes, CP_ACP); }
+    void WritePath(std::string_view path) override { WriteShown(path, CP_UTF8); }
 
     void BeginNotice() override {
         CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -94,6 +123,11 @@ public:
     }
 
 private:
+    void WriteShown(std::string_view bytes, UINT codePage) const {
+        const std::string shown = ShownOnTerminal(bytes);
+        Write(std::string_view(shown), codePage);
+    }
+
     void Write(std::string_view bytes, UINT codePage) const {
         if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) {
             return;

@@ -1,7 +1,7 @@
 // Implementation here must contain only Win32 specific code.
 #include <windows.h>
 
-#include <cstdlib>
+#include <climits>
 #include <optional>
 #include <string>
 
@@ -14,11 +14,14 @@ namespace {
 // not worth growing for.
 constexpr std::size_t kLongestModulePath = 32768;
 
-std::optional<std::string> ExecutableFullPath() {
-    std::string path(MAX_PATH, '\0');
+// The wide name, so that a folder named in any script is the folder itself
+// whatever the system's code page: the ANSI name of a character outside it
+// is '?', a path that leads nowhere.
+std::optional<std::wstring> ExecutableFullPath() {
+    std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD capacity = static_cast<DWORD>(path.size());
-        const DWORD length = GetModuleFileNameA(nullptr, path.data(), capacity);
+        const auto capacity = static_cast<DWORD>(path.size());
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), capacity);
         if (length == 0) {
             return std::nullopt;
         }
@@ -38,25 +41,26 @@ std::optional<std::string> ExecutableFullPath() {
 }  // namespace
 
 std::optional<std::string> ExecutableDirectory() {
-    const std::optional<std::string> path = ExecutableFullPath();
-    if (!path) {
+    std::optional<std::wstring> path = ExecutableFullPath();
+    // The file name goes; the drive and the folders stay, with the
+    // separator. UTF-16 has no unit of a separator's value inside another
+    // character, as Shift_JIS has (ソ is 0x83 0x5C).
+    const std::size_t separator = path ? path->find_last_of(L"\\/") : std::wstring::npos;
+    if (separator == std::wstring::npos || separator + 1 > static_cast<std::size_t>(INT_MAX)) {
         return std::nullopt;
     }
-    // Buffers as long as the whole path can never be too short for one of
-    // its parts, so splitting cannot fail on length (the runtime's reaction
-    // to that differs between C libraries).
-    const std::size_t capacity = path->size() + 1;
-    std::string drive(capacity, '\0');
-    std::string directory(capacity, '\0');
-    if (_splitpath_s(path->c_str(), drive.data(), capacity, directory.data(), capacity, nullptr, 0, nullptr, 0) != 0) {
+    const int units = static_cast<int>(separator + 1);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path->data(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
         return std::nullopt;
     }
-    std::string joined(capacity, '\0');
-    if (_makepath_s(joined.data(), capacity, drive.c_str(), directory.c_str(), nullptr, nullptr) != 0) {
+    std::string directory(static_cast<std::size_t>(bytes), '\0');
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path->data(), units, directory.data(), bytes, nullptr,
+                            nullptr) != bytes) {
         return std::nullopt;
     }
-    joined.resize(joined.find('\0'));
-    return joined;
+    return directory;
 }
 
 }  // namespace ft232h

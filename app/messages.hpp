@@ -40,6 +40,7 @@ inline constexpr const char* kWriteDone = "%s の内容を NO.%d の FT232H の 
 inline constexpr const char* kWriteFailed = "NO.%d の FT232H の eeprom 書き込みが失敗しました\r\n";
 inline constexpr const char* kSettingsFileMissing = "%s がありません\r\n";
 inline constexpr const char* kSettingsFileUnreadable = "%s を読み込めません\r\n";
+inline constexpr const char* kSettingsFileUnwritable = "%s に書き込めません\r\n";
 inline constexpr const char* kInvalidValue = "%s の %s=%s は不正な値です\r\n";
 inline constexpr const char* kCheckPassed = "NO.%d の FT232H は YM2610 用にセッティングされています\r\n";
 inline constexpr const char* kCheckFailed = "NO.%d の FT232H は YM2610 用には使えません\r\n";

@@ -8,17 +8,25 @@
 namespace ft232h {
 namespace {
 
-// Takes the next argument of one kind, skipping those of the other kind.
-template <typename Kind>
-const Kind* NextOfKind(std::initializer_list<MessageArgument> arguments, std::size_t& position) {
+// Takes the next argument that `wanted` accepts, skipping the others.
+template <typename Wanted>
+const MessageArgument* Next(std::initializer_list<MessageArgument> arguments, std::size_t& position, Wanted wanted) {
     while (position < arguments.size()) {
         const MessageArgument& argument = *(arguments.begin() + position);
         ++position;
-        if (const auto* value = std::get_if<Kind>(&argument)) {
-            return value;
+        if (wanted(argument)) {
+            return &argument;
         }
     }
     return nullptr;
+}
+
+bool IsNumber(const MessageArgument& argument) {
+    return std::holds_alternative<std::int32_t>(argument);
+}
+
+bool IsText(const MessageArgument& argument) {
+    return !IsNumber(argument);
 }
 
 void WriteNumber(Console& console, std::int32_t value, std::size_t width) {
@@ -62,12 +70,16 @@ void PrintMessage(Console& console, std::string_view format, std::initializer_li
         }
         const char conversion = j < format.size() ? format[j] : '\0';
         if (conversion == 'd') {
-            if (const auto* number = NextOfKind<std::int32_t>(arguments, nextNumber)) {
-                WriteNumber(console, *number, width);
+            if (const auto* number = Next(arguments, nextNumber, IsNumber)) {
+                WriteNumber(console, std::get<std::int32_t>(*number), width);
             }
         } else if (conversion == 's') {
-            if (const auto* text = NextOfKind<std::string_view>(arguments, nextText)) {
-                console.WriteArgument(*text);
+            if (const auto* text = Next(arguments, nextText, IsText)) {
+                if (const auto* path = std::get_if<PathText>(text)) {
+                    console.WritePath(path->path);
+                } else {
+                    console.WriteArgument(std::get<std::string_view>(*text));
+                }
             }
         } else if (conversion == '%') {
             console.WriteText("%");

@@ -351,7 +351,8 @@ table=$(
         fi
         echo "What the disk adds beyond the baseline's own file access: $(disk_share dump ram_dump) to the dump,"
         echo "which replaces the settings file whole (a temporary file and a rename, so that an interrupted"
-        echo "dump never leaves a broken file) and then syncs the file and its directory, the price of a dump"
+        echo "dump never leaves a broken file) and syncs the new file before the rename and its directory after"
+        echo "it, the price of a dump"
         echo "that survives a power cut; $(disk_share program ram_program) to the program, which only reads one."
     fi
 )

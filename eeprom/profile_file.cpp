@@ -1,40 +1,266 @@
+// Implementation here must not depend on any platform: the settings-file
+// service over the file-system calls of profile_file_calls.hpp.
+//
+// A write rereads the file, checks every entry, and puts the new content in
+// place of the old in one step: a new file beside it is written and made
+// durable first, then renamed over the old one, then the directory is made
+// durable. At no point can a crash leave a name that points at data not yet
+// on the disk. A file whose other hard links, or whose owner, a new file
+// cannot keep is rewritten in place instead.
 #include "eeprom/profile_file.hpp"
 
+#include <algorithm>
 #include <utility>
+
+#include "eeprom/profile_file_calls.hpp"
+#include "eeprom/profile_text.hpp"
 
 namespace ft232h {
 
 namespace {
 
-bool HoldsLineBreakOrNul(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+// The bytes of an open file, or nullopt when it is no settings file (not a
+// regular file, or larger than the cap) or cannot be read.
+std::optional<std::string> ReadOpenFile(const ProfileFileCalls& calls, FileHandle file, const FileFacts& facts) {
+    if (!facts.regular || facts.size > kMaximumProfileFileSize) {
+        return std::nullopt;
+    }
+    // One byte more than the size so that the end of the file is seen at
+    // once; the file may still grow while it is read, hence the loop, bounded
+    // by the cap whatever the size said.
+    std::string bytes(static_cast<std::size_t>(facts.size) + 1, '\0');
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (bytes.size() > kMaximumProfileFileSize) {
+                return std::nullopt;
+            }
+            bytes.resize(std::min(bytes.size() * 2, kMaximumProfileFileSize + 1));
+        }
+        const std::ptrdiff_t count = calls.readAt(file, used, bytes.data() + used, bytes.size() - used);
+        if (count < 0) {
+            return std::nullopt;
+        }
+        if (count == 0) {
+            bytes.resize(used);
+            return bytes;
+        }
+        used += static_cast<std::size_t>(count);
+    }
 }
 
-// A name with blanks at its ends would be read back without them.
-bool IsTrimmedName(std::string_view name) {
-    return !name.empty() && !IsProfileBlank(name.front()) && !IsProfileBlank(name.back()) && !HoldsLineBreakOrNul(name);
+bool WriteAll(const ProfileFileCalls& calls, FileHandle file, std::uint64_t offset, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const std::ptrdiff_t count = calls.writeAt(file, offset, bytes.data(), bytes.size());
+        // No progress on a regular file means no room left.
+        if (count <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+        offset += static_cast<std::uint64_t>(count);
+    }
+    return true;
+}
+
+// The file as it is before the write: open for writing, or missing.
+struct Original {
+    std::optional<FileHandle> file;
+    FileFacts facts;
+    std::string bytes;
+};
+
+// Closes the original file, when open, on a path that has failed already.
+void Release(const ProfileFileCalls& calls, Original& original) {
+    if (original.file) {
+        static_cast<void>(calls.close(*std::exchange(original.file, std::nullopt)));
+    }
+}
+
+// Writes `edited` over the open file's `old` bytes, from the first byte that
+// differs, and makes it durable; the file keeps every name, its owner and
+// everything else it is. On a failure the old bytes are put back as far as
+// the disk lets us: a full disk then leaves the file as it was.
+bool RewriteInPlace(const ProfileFileCalls& calls, FileHandle file, std::string_view old, std::string_view edited) {
+    const auto first = static_cast<std::size_t>(
+        std::mismatch(old.begin(), old.end(), edited.begin(), edited.end()).first - old.begin());
+    bool good = WriteAll(calls, file, first, edited.substr(first));
+    good = good && (edited.size() >= old.size() || calls.resize(file, edited.size()));
+    good = good && calls.flush(file);
+    if (!good) {
+        static_cast<void>(WriteAll(calls, file, first, old.substr(first)) && calls.resize(file, old.size()) &&
+                          calls.flush(file));
+    }
+    return calls.close(file) && good;
+}
+
+// Puts `edited` in place of the file at `target` in one rename, the order
+// being what makes it safe: the new file's data is on the disk before any
+// name points at it, and the rename is on the disk before success is
+// reported. Until the rename the old file is untouched, and any failure up
+// to there removes the new file again. Falls back to rewriting in place when
+// the new file cannot be given the old one's owner.
+bool Replace(const ProfileFileCalls& calls, const std::string& target, Original& original, std::string_view edited) {
+    std::string temporary;
+    FileHandle created = 0;
+    if (!calls.createBeside(target, temporary, created)) {
+        Release(calls, original);
+        return false;
+    }
+    if (original.file) {
+        const IdentityKept identity = calls.keepIdentity(created, *original.file);
+        // Windows cannot replace a file that is still open.
+        const bool closed = identity == IdentityKept::kKept && calls.close(*std::exchange(original.file, std::nullopt));
+        if (!closed) {
+            static_cast<void>(calls.close(created));
+            static_cast<void>(calls.remove(temporary));
+            if (identity == IdentityKept::kNotPermitted) {
+                return RewriteInPlace(calls, *std::exchange(original.file, std::nullopt), original.bytes, edited);
+            }
+            Release(calls, original);
+            return false;
+        }
+    }
+    bool good = WriteAll(calls, created, 0, edited) && calls.flush(created);
+    good = calls.close(created) && good;
+    good = good && calls.replace(temporary, target);
+    if (!good) {
+        static_cast<void>(calls.remove(temporary));
+        return false;
+    }
+    // The new content is under the name now; whether it stays there after a
+    // power cut is what the user's next step depends on.
+    return calls.syncName(target);
+}
+
+// Opens and reads the file a write changes. nullopt when it cannot be
+// written: no settings file, read-only, unreadable, or UTF-16.
+std::optional<Original> OpenOriginal(const ProfileFileCalls& calls, const std::string& target) {
+    Original original;
+    FileHandle file = 0;
+    const FileOpened opened = calls.open(target, FileAccess::kReadWrite, file);
+    if (opened == FileOpened::kMissing) {
+        return original;
+    }
+    if (opened == FileOpened::kFailed) {
+        return std::nullopt;
+    }
+    std::optional<std::string> bytes;
+    // A read-only settings file stays as it is, as on Windows, even for root,
+    // whom the system would let replace it.
+    if (calls.describe(file, original.facts) && !original.facts.readOnly) {
+        bytes = ReadOpenFile(calls, file, original.facts);
+    }
+    if (!bytes || IsUtf16Profile(*bytes)) {
+        static_cast<void>(calls.close(file));
+        return std::nullopt;
+    }
+    original.file = file;
+    original.bytes = std::move(*bytes);
+    return original;
 }
 
 }  // namespace
 
-bool IsWritableProfileEntry(std::string_view section, std::string_view key, std::string_view value) {
-    return IsTrimmedName(section) && section.find(']') == std::string_view::npos && IsTrimmedName(key) &&
-           key.find('=') == std::string_view::npos && key.front() != ';' && key.front() != '[' &&
-           !HoldsLineBreakOrNul(value);
+std::string TemporaryNameBeside(const std::string& target, std::uint64_t seed) {
+    // splitmix64's finaliser spreads every bit of the seed over the whole name.
+    std::uint64_t mixed = seed * 0x9E3779B97F4A7C15u;
+    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
+    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
+    mixed ^= mixed >> 31;
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::string name = target;
+    name += '.';
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name += kDigits[(mixed >> shift) & 0xF];
+    }
+    name += ".tmp";
+    return name;
 }
 
-bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value) {
+ProfileWrite WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path,
+                                 std::span<const ProfileEntry> entries) {
+    // Every entry before the file: all of them go in, or none.
+    for (const ProfileEntry& entry : entries) {
+        if (!IsWritableProfileEntry(entry.section, entry.key, entry.value)) {
+            return ProfileWrite::kRefused;
+        }
+    }
+    std::string target;
+    if (!calls.resolve(path, target)) {
+        return ProfileWrite::kFileFailed;
+    }
+    std::optional<Original> original = OpenOriginal(calls, target);
+    if (!original) {
+        return ProfileWrite::kFileFailed;
+    }
+    const std::optional<std::string> edited = ProfileWithEntries(original->bytes, entries);
+    bool written = false;
+    if (!edited) {
+        Release(calls, *original);
+    } else if (original->file && original->facts.links > 1) {
+        // Renaming over one name would part it from the others, which would
+        // keep the old content.
+        written = RewriteInPlace(calls, *original->file, original->bytes, *edited);
+    } else {
+        written = Replace(calls, target, *original, *edited);
+    }
+    return written ? ProfileWrite::kWritten : ProfileWrite::kFileFailed;
+}
+
+ProfileWrite WriteProfileString(const ProfileFileCalls& calls, const std::string& path, std::string_view section,
+                                std::string_view key, std::string_view value) {
     const ProfileEntry entry{section, key, value};
-    return WriteProfileStrings(path, std::span<const ProfileEntry>(&entry, 1));
+    return WriteProfileStrings(calls, path, std::span<const ProfileEntry>(&entry, 1));
+}
+
+std::optional<std::vector<std::string>> ReadProfileStrings(const ProfileFileCalls& calls, const std::string& path,
+                                                           std::span<const ProfileKey> keys,
+                                                           std::size_t maximumLength) {
+    FileHandle file = 0;
+    if (calls.open(path, FileAccess::kRead, file) != FileOpened::kOpened) {
+        return std::nullopt;
+    }
+    FileFacts facts;
+    std::optional<std::string> bytes;
+    if (calls.describe(file, facts)) {
+        bytes = ReadOpenFile(calls, file, facts);
+    }
+    if (!calls.close(file) || !bytes || IsUtf16Profile(*bytes)) {
+        return std::nullopt;
+    }
+    return ProfileValues(*bytes, keys, maximumLength);
+}
+
+std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, const std::string& path,
+                                             std::string_view section, std::string_view key,
+                                             std::size_t maximumLength) {
+    const ProfileKey wanted{section, key};
+    auto values = ReadProfileStrings(calls, path, std::span<const ProfileKey>(&wanted, 1), maximumLength);
+    // The value is moved out of the list, which no copy elision could do.
+    return values ? std::optional<std::string>(std::move(values->front())) : std::nullopt;
+}
+
+ProfileWrite WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
+    return WriteProfileStrings(SystemProfileFileCalls(), path, entries);
+}
+
+ProfileWrite WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                                std::string_view value) {
+    return WriteProfileString(SystemProfileFileCalls(), path, section, key, value);
+}
+
+std::optional<std::vector<std::string>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
+                                                           std::size_t maximumLength) {
+    return ReadProfileStrings(SystemProfileFileCalls(), path, keys, maximumLength);
 }
 
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
                                              std::size_t maximumLength) {
-    const ProfileKey wanted{section, key};
-    auto values = ReadProfileStrings(path, std::span<const ProfileKey>(&wanted, 1), maximumLength);
-    // The value is moved out of the list, which no copy elision could do.
-    return values ? std::optional<std::string>(std::move(values->front())) : std::nullopt;
+    return ReadProfileString(SystemProfileFileCalls(), path, section, key, maximumLength);
+}
+
+bool FileExists(const std::string& path) {
+    return SystemProfileFileCalls().exists(path);
 }
 
 }  // namespace ft232h

@@ -1,7 +1,8 @@
 // The settings-file service: "initialization file" sections and key=value
-// lines, read and written key by key. On Windows it is the system's own
-// profile API; elsewhere our implementation behaves as that API does on what
-// a user can meet, so one settings file works on both.
+// lines. Its reading and writing of the text behave as the Windows profile
+// API does on what a user can meet, so one settings file works on every
+// system; every other byte of a file is kept, and a file is changed in one
+// step that a crash cannot leave half done.
 #pragma once
 
 #include <cstddef>
@@ -30,32 +31,46 @@ constexpr bool IsProfileBlank(char c) {
 // it is quoted.
 bool IsWritableProfileEntry(std::string_view section, std::string_view key, std::string_view value);
 
-// Sets `key` in `section` of the file at `path` to `value` exactly as given,
-// creating the file and the section when missing. A new key goes after the
-// last non-blank line of its section, a new section at the end of the file;
-// every other line of the file is kept as it was. A symbolic link at `path`
-// stays, and the file it leads to gets the change. False, with the file left
-// as it was, when the file could not be written, a link at `path` leads
-// nowhere, or the entry is not writable (IsWritableProfileEntry).
-bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value);
-
 struct ProfileEntry {
     std::string_view section;
     std::string_view key;
     std::string_view value;
 };
 
-// Sets each entry in turn as WriteProfileString does. An entry that is not
-// writable is left out and the others still go in. Our own service puts
-// them all into the file in one replacement, so the file holds either all
-// of them or none, and a large file is rewritten once rather than once per
-// key. True only when every entry was written.
-bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries);
+enum class ProfileWrite {
+    kWritten,
+    // An entry cannot be written (IsWritableProfileEntry); the file was not
+    // touched.
+    kRefused,
+    // The file could not be written: it is read-only, is no regular file, is
+    // a UTF-16 file or would grow past the size cap, a link there leads
+    // nowhere, or the disk or the system refused a step. The file holds its
+    // old content or, only when the very last step (making the new name
+    // durable) failed, the new one; never a mixture.
+    kFileFailed,
+};
 
-// Makes the writes done so far complete and durable before returning.
-// False when that could not be ensured.
-bool FlushProfile(const std::string& path);
+// Sets each entry in turn in the file at `path`, creating the file and a
+// section as needed: a key's value changes in place, a new key goes after the
+// last non-blank line of its section, a new section at the end of the file,
+// and every other byte of the file stays as it was. Every entry is checked
+// before the file is touched, so the file gets all of them or none.
+//
+// The new content replaces the file in one step: written to a new file
+// beside it and made durable, renamed over it, and the rename made durable,
+// all before kWritten is returned. A crash at any point leaves the old file
+// or the new one, whole. The file keeps its owner, group and permissions; a
+// file without write permission for anyone is read-only, even for root.
+// Where a replacement would lose what the file is (its other hard links, or
+// an owner the system does not let us give a new file), the file is
+// rewritten in place instead and made durable: then a crash part-way can
+// leave it partly old and partly new. A symbolic link at `path` stays, and
+// the file it leads to gets the change.
+ProfileWrite WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries);
+
+// One entry, as WriteProfileStrings sets it.
+ProfileWrite WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                                std::string_view value);
 
 // The value of `key` in `section`: lines end at CR LF, LF or a lone CR, a
 // NUL ends a line's text, names match without regard to case, blanks around

@@ -1,86 +1,338 @@
 // Implementation here must contain only Win32 specific code.
 //
-// The settings-file service on Windows is the system's own profile API; this
-// only adapts it to the contract of profile_file.hpp.
-#include <io.h>
+// The file-system calls of the settings-file service on Windows: the wide
+// calls, so that a path holding any character works whatever the system's
+// code page. The service's paths are UTF-8 and become UTF-16 here.
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <aclapi.h>
 
-#include <cstdio>
-#include <cstring>
-#include <utility>
-#include <vector>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <string>
 
-// <windows.h> maps WriteProfileString to the win.ini call WriteProfileStringA,
-// which would rename our own function's declaration and definition here.
-#undef WriteProfileString
-
-#include "eeprom/profile_file.hpp"
+#include "eeprom/profile_file_calls.hpp"
 
 namespace ft232h {
 
 namespace {
 
-// GetPrivateProfileStringA needs room for a value one byte longer than
-// allowed plus its terminator, and one byte more again: when it cuts a quoted
-// value it drops the last character kept as if it were the closing quote, so
-// with only one spare byte a value one too long would come back as one that
-// fits.
-constexpr std::size_t kReadSpareBytes = 3;
-// A bound far above any settings value, so the size fits the API's DWORD.
-constexpr std::size_t kLargestReadLength = 1u << 20;
+// A fresh name is tried this many times before giving up: a clash needs
+// another process writing the same file at the same moment.
+constexpr int kTemporaryNameAttempts = 16;
+// ReadFile and WriteFile take a DWORD; a settings file never needs more at once.
+constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE Handle(FileHandle file) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a HANDLE travels as an integer through the calls
+    return reinterpret_cast<HANDLE>(file);
+}
+
+FileHandle FromHandle(HANDLE handle) {
+    return reinterpret_cast<FileHandle>(handle);
+}
+
+// The path in UTF-16, as the wide calls take it. A full path gets the "\\?\"
+// prefix, which lifts the 260-character limit; nullopt for bytes that are no
+// UTF-8.
+std::optional<std::wstring> Wide(const std::string& utf8) {
+    if (utf8.size() > static_cast<std::size_t>(INT_MAX)) {
+        return std::nullopt;
+    }
+    const int length = static_cast<int>(utf8.size());
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+    if (units <= 0) {
+        return std::nullopt;
+    }
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, wide.data(), units) != units) {
+        return std::nullopt;
+    }
+    if (wide.starts_with(LR"(\\?\)")) {
+        return wide;
+    }
+    if (wide.starts_with(LR"(\\)")) {
+        return LR"(\\?\UNC\)" + wide.substr(2);
+    }
+    if (wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\') {
+        return LR"(\\?\)" + wide;
+    }
+    return wide;
+}
+
+std::optional<std::string> Utf8(std::wstring_view wide) {
+    if (wide.size() > static_cast<std::size_t>(INT_MAX)) {
+        return std::nullopt;
+    }
+    const int length = static_cast<int>(wide.size());
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return std::nullopt;
+    }
+    std::string utf8(static_cast<std::size_t>(bytes), '\0');
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, utf8.data(), bytes, nullptr, nullptr) !=
+        bytes) {
+        return std::nullopt;
+    }
+    return utf8;
+}
+
+bool IsMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The path by which the system itself knows the open file, links followed.
+std::optional<std::string> FinalPath(HANDLE file) {
+    std::wstring final(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return std::nullopt;
+        }
+        if (length < final.size()) {
+            final.resize(length);
+            return Utf8(final);
+        }
+        final.resize(length);
+    }
+    return std::nullopt;
+}
+
+bool Resolve(const std::string& path, std::string& target) {
+    target = path;
+    const std::optional<std::wstring> wide = Wide(path);
+    if (!wide) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(wide->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    // A symbolic link: the file it leads to is the one replaced, in its own
+    // folder, and the link stays; one that leads nowhere is not followed.
+    // Wine shows a Unix link as the file it leads to, so every file is
+    // asked for its final path.
+    const HANDLE file =
+        CreateFileW(wide->c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (file == INVALID_HANDLE_VALUE) {
+        return !link;
+    }
+    const std::optional<std::string> final = FinalPath(file);
+    CloseHandle(file);
+    if (final) {
+        target = *final;
+    }
+    return final.has_value() || !link;
+}
+
+FileOpened Open(const std::string& path, FileAccess access, FileHandle& file) {
+    const std::optional<std::wstring> wide = Wide(path);
+    if (!wide) {
+        return FileOpened::kFailed;
+    }
+    const DWORD rights = access == FileAccess::kRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    const HANDLE handle =
+        CreateFileW(wide->c_str(), rights, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return IsMissing(GetLastError()) ? FileOpened::kMissing : FileOpened::kFailed;
+    }
+    file = FromHandle(handle);
+    return FileOpened::kOpened;
+}
+
+bool Describe(FileHandle file, FileFacts& facts) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(Handle(file), &information) == FALSE) {
+        return false;
+    }
+    facts.regular =
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && GetFileType(Handle(file)) == FILE_TYPE_DISK;
+    facts.readOnly = (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    facts.size = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+    facts.links = information.nNumberOfLinks;
+    return true;
+}
+
+OVERLAPPED At(std::uint64_t offset) {
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(offset);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return position;
+}
+
+std::ptrdiff_t ReadAt(FileHandle file, std::uint64_t offset, char* buffer, std::size_t size) {
+    OVERLAPPED position = At(offset);
+    DWORD count = 0;
+    if (ReadFile(Handle(file), buffer, static_cast<DWORD>(size < kLargestTransfer ? size : kLargestTransfer), &count,
+                 &position) == FALSE) {
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+std::ptrdiff_t WriteAt(FileHandle file, std::uint64_t offset, const char* bytes, std::size_t size) {
+    OVERLAPPED position = At(offset);
+    DWORD count = 0;
+    if (WriteFile(Handle(file), bytes, static_cast<DWORD>(size < kLargestTransfer ? size : kLargestTransfer), &count,
+                  &position) == FALSE) {
+        return -1;
+    }
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+bool Resize(FileHandle file, std::uint64_t size) {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    return SetFileInformationByHandle(Handle(file), FileEndOfFileInfo, &end, sizeof end) != FALSE;
+}
+
+bool CreateBeside(const std::string& target, std::string& created, FileHandle& file) {
+    LARGE_INTEGER clock{};
+    QueryPerformanceCounter(&clock);
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        created = TemporaryNameBeside(target, (std::uint64_t{GetCurrentProcessId()} << 32) ^
+                                                  static_cast<std::uint64_t>(clock.QuadPart) ^
+                                                  static_cast<std::uint64_t>(attempt));
+        const std::optional<std::wstring> wide = Wide(created);
+        if (!wide) {
+            return false;
+        }
+        // WRITE_DAC, which the owner of a file always has, to give it the
+        // old file's permissions.
+        const HANDLE handle = CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0, nullptr,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            file = FromHandle(handle);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// The attributes that describe a file rather than its state.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Frees what GetSecurityInfo allocated.
+struct LocalMemory {
+    LocalMemory() = default;
+    LocalMemory(const LocalMemory&) = delete;
+    LocalMemory& operator=(const LocalMemory&) = delete;
+    ~LocalMemory() { LocalFree(memory); }
+    PSECURITY_DESCRIPTOR memory = nullptr;
+};
+
+// What ReplaceFileW would carry over: the attributes, the creation time and
+// the permissions (the DACL, protected from inheritance or not, as the old
+// file's). A file owned by someone else is not given away, which takes a
+// privilege: it is rewritten in place instead, as on POSIX.
+IdentityKept KeepIdentity(FileHandle created, FileHandle original) {
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(Handle(original), FileBasicInfo, &basic, sizeof basic) == FALSE) {
+        return IdentityKept::kFailed;
+    }
+    FILE_BASIC_INFO kept{};
+    kept.CreationTime = basic.CreationTime;
+    kept.FileAttributes = basic.FileAttributes & kKeptAttributes;
+    if (SetFileInformationByHandle(Handle(created), FileBasicInfo, &kept, sizeof kept) == FALSE) {
+        return IdentityKept::kFailed;
+    }
+    PSID owner = nullptr;
+    PACL permissions = nullptr;
+    LocalMemory old;
+    if (GetSecurityInfo(Handle(original), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                        &owner, nullptr, &permissions, nullptr, &old.memory) != ERROR_SUCCESS) {
+        return IdentityKept::kFailed;
+    }
+    PSID newOwner = nullptr;
+    LocalMemory fresh;
+    if (GetSecurityInfo(Handle(created), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &newOwner, nullptr, nullptr,
+                        nullptr, &fresh.memory) != ERROR_SUCCESS) {
+        return IdentityKept::kFailed;
+    }
+    if (owner != nullptr && newOwner != nullptr && EqualSid(owner, newOwner) == FALSE) {
+        return IdentityKept::kNotPermitted;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (permissions == nullptr || GetSecurityDescriptorControl(old.memory, &control, &revision) == FALSE) {
+        return IdentityKept::kKept;
+    }
+    // The old file's own entries; inherited ones come from the same folder.
+    const SECURITY_INFORMATION which =
+        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                        : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    return SetSecurityInfo(Handle(created), SE_FILE_OBJECT, which, nullptr, nullptr, permissions, nullptr) ==
+                   ERROR_SUCCESS
+               ? IdentityKept::kKept
+               : IdentityKept::kFailed;
+}
+
+bool Flush(FileHandle file) {
+    return FlushFileBuffers(Handle(file)) != FALSE;
+}
+
+bool Close(FileHandle file) {
+    return CloseHandle(Handle(file)) != FALSE;
+}
+
+// One rename that replaces the old name, on the disk before the call
+// returns. ReplaceFileW would keep the attributes and permissions itself,
+// but it is no single step: Wine's leaves no file under the name when
+// killed part-way, and Windows documents a failure that leaves the old file
+// under another name.
+bool Replace(const std::string& from, const std::string& to) {
+    const std::optional<std::wstring> source = Wide(from);
+    const std::optional<std::wstring> destination = Wide(to);
+    return source && destination &&
+           MoveFileExW(source->c_str(), destination->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               FALSE;
+}
+
+// MOVEFILE_WRITE_THROUGH has made the rename durable already; flushing the
+// file now under the name asks NTFS once more to write its log up to the
+// file's last change, the rename included.
+bool SyncName(const std::string& path) {
+    const std::optional<std::wstring> wide = Wide(path);
+    if (!wide) {
+        return false;
+    }
+    const HANDLE handle =
+        CreateFileW(wide->c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool flushed = FlushFileBuffers(handle) != FALSE;
+    return CloseHandle(handle) != FALSE && flushed;
+}
+
+bool Remove(const std::string& path) {
+    const std::optional<std::wstring> wide = Wide(path);
+    return wide && DeleteFileW(wide->c_str()) != FALSE;
+}
+
+bool Exists(const std::string& path) {
+    const std::optional<std::wstring> wide = Wide(path);
+    return wide && GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+constexpr ProfileFileCalls kSystemCalls{
+    Resolve,      Open,  Describe, ReadAt,  WriteAt,  Resize, CreateBeside,
+    KeepIdentity, Flush, Close,    Replace, SyncName, Remove, Exists,
+};
 
 }  // namespace
 
-bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
-    bool all = true;
-    for (const ProfileEntry& entry : entries) {
-        if (!IsWritableProfileEntry(entry.section, entry.key, entry.value)) {
-            all = false;
-            continue;
-        }
-        const std::string section(entry.section);
-        const std::string key(entry.key);
-        const std::string value(entry.value);
-        if (WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) == FALSE) {
-            all = false;
-        }
-    }
-    return all;
-}
-
-bool FlushProfile(const std::string& path) {
-    return WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str()) != FALSE;
-}
-
-std::optional<std::vector<std::string>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
-                                                           std::size_t maximumLength) {
-    // The API gives the default for a file it cannot read just as for a
-    // missing key; only opening the file tells the two apart.
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return std::nullopt;
-    }
-    std::fclose(file);
-    const std::size_t length = maximumLength < kLargestReadLength ? maximumLength : kLargestReadLength;
-    std::vector<std::string> values;
-    values.reserve(keys.size());
-    for (const ProfileKey& wanted : keys) {
-        const std::string section(wanted.section);
-        const std::string key(wanted.key);
-        std::string buffer(length + kReadSpareBytes, '\0');
-        GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buffer.data(), static_cast<DWORD>(buffer.size()),
-                                 path.c_str());
-        buffer.resize(std::strlen(buffer.c_str()));
-        if (buffer.size() > length + 1) {
-            buffer.resize(length + 1);
-        }
-        values.push_back(std::move(buffer));
-    }
-    return values;
-}
-
-bool FileExists(const std::string& path) {
-    return _access(path.c_str(), 0) == 0;
+const ProfileFileCalls& SystemProfileFileCalls() {
+    return kSystemCalls;
 }
 
 }  // namespace ft232h

@@ -212,7 +212,9 @@ std::array<bool, kSettings.size()> StringsBeyondTheChip(const std::vector<std::s
 
 }  // namespace
 
-bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath) {
+bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath,
+                      SettingsFileReport& report) {
+    report = SettingsFileReport{};
     return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
         EepromStrings strings{};
         EepromRecord record{};
@@ -225,13 +227,14 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
             values[i] = DumpedValue(kSettings[i], record, strings);
             entries[i] = {kSettings[i].section, kSettings[i].key, values[i]};
         }
-        // A key that cannot be written does not keep the others out; the
-        // dump then reports failure.
-        const bool written = WriteProfileStrings(settingsPath, entries);
-        // The dump is already in the file; a flush that fails changes nothing
-        // the user could act on.
-        static_cast<void>(FlushProfile(settingsPath));
-        return written;
+        // A value that cannot be written keeps the others out too: a file
+        // holding some keys of this chip and some of another would program a
+        // chip that is neither. That is the chip's doing, not the file's.
+        const ProfileWrite written = WriteProfileStrings(settingsPath, entries);
+        if (written == ProfileWrite::kFileFailed) {
+            report.access = SettingsFileAccess::kUnwritable;
+        }
+        return written == ProfileWrite::kWritten;
     });
 }
 

@@ -12,17 +12,7 @@
 
 namespace ft232h {
 
-// Opens the device at `deviceIndex`, reads its EEPROM and writes all 37 keys
-// into the file at `settingsPath`, creating it when missing and keeping
-// whatever else it holds; then flushes the file and closes the device.
-// True when the read and all 37 writes succeeded. When the device does not
-// open or its EEPROM cannot be read, the file is not touched; a key that
-// cannot be written (a string holding a line break, a file that cannot be
-// written) fails the whole, but the other keys are still written. Prints
-// nothing.
-bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath);
-
-enum class SettingsFileAccess { kRead, kMissing, kUnreadable };
+enum class SettingsFileAccess { kRead, kMissing, kUnreadable, kUnwritable };
 
 // A value of the file that cannot be programmed.
 struct RefusedValue {
@@ -32,11 +22,22 @@ struct RefusedValue {
 };
 
 // Why a settings file kept the device from being programmed, for the caller
-// to tell the user: the file itself, or every value that is refused.
+// to tell the user: the file itself, or every value that is refused. For a
+// dump, kUnwritable when the file could not be written, kRead otherwise.
 struct SettingsFileReport {
     SettingsFileAccess access = SettingsFileAccess::kRead;
     std::vector<RefusedValue> refused;
 };
+
+// Opens the device at `deviceIndex`, reads its EEPROM and writes all 37 keys
+// into the file at `settingsPath` in one step, creating it when missing and
+// keeping whatever else it holds, durably; then closes the device. True when
+// the read and the write succeeded. When the device does not open or its
+// EEPROM cannot be read, the file is not touched; nor is it when a value
+// cannot be written (a string holding a line break). When the file itself
+// could not be written, `report` says so. Prints nothing.
+bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath,
+                      SettingsFileReport& report);
 
 // Reads the 37 keys from the file at `settingsPath` and programs the device
 // at `deviceIndex` with them: missing keys and empty values give 0 and empty

@@ -1,6 +1,7 @@
 // Only Win32 code belongs in this file.
 #include <windows.h>
 
+#include <string_view>
 #include <vector>
 
 #include "sim/sim_module.hpp"
@@ -13,23 +14,36 @@ namespace {
 void AnchorInThisLibrary() {
 }
 
+// UTF-16 as UTF-8: the wide calls see any folder's real name, where the ANSI
+// ones turn a character outside the system's code page into '?'.
+std::string Utf8(std::wstring_view wide) {
+    const int length = static_cast<int>(wide.size());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return {};
+    }
+    std::string utf8(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, utf8.data(), bytes, nullptr, nullptr);
+    return utf8;
+}
+
 }  // namespace
 
 std::string SimModulePath() {
     HMODULE module = nullptr;
     const DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
-    if (!GetModuleHandleExA(flags, reinterpret_cast<LPCSTR>(&AnchorInThisLibrary), &module)) {
+    if (!GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(&AnchorInThisLibrary), &module)) {
         return {};
     }
-    // GetModuleFileNameA cuts long paths silently; grow the buffer until it fits.
-    std::vector<char> buffer(MAX_PATH);
+    // GetModuleFileNameW cuts long paths silently; grow the buffer until it fits.
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD length = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) {
             return {};
         }
         if (length < buffer.size()) {
-            return std::string(buffer.data(), length);
+            return Utf8(std::wstring_view(buffer.data(), length));
         }
         if (buffer.size() >= 32768) {
             return {};
@@ -41,17 +55,18 @@ std::string SimModulePath() {
 std::optional<std::string> SimEnvironmentValue(const char* name) {
     // Read from the process rather than a C runtime's copy, which a host
     // linked against another runtime would not see change.
-    const DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
+    const std::wstring wideName(name, name + std::string_view(name).size());
+    const DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
     if (needed == 0) {
         return std::nullopt;
     }
-    std::string value(needed, '\0');
-    const DWORD length = GetEnvironmentVariableA(name, value.data(), needed);
+    std::wstring value(needed, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), needed);
     if (length == 0 || length >= needed) {
         return std::nullopt;
     }
     value.resize(length);
-    return value;
+    return Utf8(value);
 }
 
 }  // namespace ft232h::sim

@@ -452,6 +452,12 @@ void WriteString(std::ostringstream& out, std::string_view key, const std::strin
     }
 }
 
+// Paths are UTF-8 (on Windows, where the module's own path is taken in
+// UTF-16), so that a folder named in any script works there too.
+std::filesystem::path FilePath(const std::string& utf8) {
+    return {std::u8string(utf8.begin(), utf8.end())};
+}
+
 std::string Hex32(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
@@ -459,7 +465,7 @@ std::string Hex32(std::uint32_t value) {
 }
 
 bool ReadWholeFile(const std::string& path, std::uintmax_t maxSize, std::string& contents, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FilePath(path), std::ios::binary);
     if (!in) {
         error = "cannot open " + path;
         return false;
@@ -556,7 +562,7 @@ std::string FormatState(const SimState& state) {
 
 LoadResult LoadStateFile(const std::string& path, SimState& state, std::string& error) {
     std::error_code ec;
-    const bool exists = std::filesystem::exists(path, ec);
+    const bool exists = std::filesystem::exists(FilePath(path), ec);
     if (!exists && !ec) {
         return LoadResult::NotFound;
     }
@@ -575,23 +581,23 @@ LoadResult LoadStateFile(const std::string& path, SimState& state, std::string& 
 bool SaveStateFile(const std::string& path, const SimState& state, std::string& error) {
     const std::string temporary = path + ".new";
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        std::ofstream out(FilePath(temporary), std::ios::binary | std::ios::trunc);
         const std::string text = FormatState(state);
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.close();
         if (!out) {
             error = "cannot write " + temporary;
             std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
+            std::filesystem::remove(FilePath(temporary), ignored);
             return false;
         }
     }
     std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
+    std::filesystem::rename(FilePath(temporary), FilePath(path), ec);
     if (ec) {
         error = "cannot replace " + path + ": " + ec.message();
         std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
+        std::filesystem::remove(FilePath(temporary), ignored);
         return false;
     }
     return true;
@@ -736,7 +742,7 @@ bool ParseLog(std::string_view text, std::vector<SimLogEntry>& entries, std::str
 
 bool ReadLogFile(const std::string& path, std::vector<SimLogEntry>& entries, std::string& error) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec) && !ec) {
+    if (!std::filesystem::exists(FilePath(path), ec) && !ec) {
         entries.clear();
         return true;
     }
@@ -748,7 +754,7 @@ bool ReadLogFile(const std::string& path, std::vector<SimLogEntry>& entries, std
 }
 
 bool AppendLogEntry(const std::string& path, const SimLogEntry& entry) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
+    std::ofstream out(FilePath(path), std::ios::binary | std::ios::app);
     const std::string line = FormatLogEntry(entry) + '\n';
     out.write(line.data(), static_cast<std::streamsize>(line.size()));
     out.close();

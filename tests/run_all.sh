@@ -15,7 +15,15 @@ bash tests/require_packages.sh "bash tests/run_all.sh" \
     cmake make g++ libgtest-dev libgmock-dev \
     g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 \
     valgrind clang libclang-rt-14-dev clang-tidy cppcheck clang-format \
-    hyperfine pkg-config umockdev libumockdev-dev libftdi1-dev ftdi-eeprom npm
+    hyperfine pkg-config umockdev libumockdev-dev libftdi1-dev ftdi-eeprom locales npm
+
+# Wine takes its code page from the locale, and maps file names through it
+# only when the C library knows the locale: rows run the Windows builds
+# under a Japanese one (code page 932). Making it needs root.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+    log "making the locale ja_JP.UTF-8"
+    localedef -i ja_JP -c -f UTF-8 ja_JP.UTF-8
+fi
 
 jobs=2
 

@@ -18,6 +18,17 @@
 //   file NAME TEXT        appends TEXT and CR LF to a file beside the tool
 //   raw NAME TEXT         appends TEXT alone
 //   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO
+//   hardlink NAME TARGET  another name for the file TARGET
+//   owner NAME USER       gives the file to USER and USER's group (root only)
+//   notes NAME COUNT      appends COUNT lines of a user's notes to a file
+//   full                  the tool's directory is a small file system of its
+//                         own (a tmpfs mounted for the row, root only), here
+//                         filled but for 64 KiB
+//   folder NAME           the tool lies in a folder of that name (any
+//                         script: 한국, ソフト表示), for the whole row
+//   lang LANG             LC_ALL of every run of the row (over LANG); Wine
+//                         takes the system's code page from it (ja_JP.UTF-8:
+//                         932, C.UTF-8: a Western one)
 //   run [ARG...]          runs the tool; "" is an empty argument
 //   closed [ARG...]       runs it with nobody reading its output
 //   terminal [ARG...]     runs it on a pseudo-terminal (under Wine: Wine's
@@ -30,6 +41,8 @@
 //   expect NAME TEXT      a line the file NAME must hold after the row
 //   nofile NAME           the file must not exist, here
 //   expmode NAME OCTAL    its permission bits, here
+//   expowner NAME USER    its owner and group are USER's, here
+//   same NAME OTHER       the two files hold the same bytes after the row
 //
 // Rows for FTDI's own library on virtual chips (tests/emu) use no simulator:
 //
@@ -47,9 +60,13 @@
 //
 // TEXT may hold \r \n \t \\ and \xHH; out and expect convert their text from
 // UTF-8 to Shift_JIS first (escaped bytes stay as written) and replace {dir}
-// by the tool's directory as the tool prints it.
+// by the tool's directory as the tool prints it (the Windows build: in
+// Shift_JIS, '?' for a character it lacks).
 #include <iconv.h>
+#include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -69,6 +86,18 @@ namespace ft232h::e2e {
 namespace {
 
 int failures = 0;
+
+// Room left on a full disk: the simulator's log still fits, a settings
+// file's new copy does not.
+constexpr std::size_t kRoomOnAFullDisk = std::size_t{64} << 10;
+
+const passwd& User(const std::string& name) {
+    const passwd* user = getpwnam(name.c_str());
+    if (user == nullptr) {
+        throw std::runtime_error("no user " + name);
+    }
+    return *user;
+}
 
 void Fail(const std::string& what) {
     std::cerr << "FAILED: " << what << "\n";
@@ -113,6 +142,21 @@ std::string ToShiftJis(const std::string& utf8) {
     iconv_close(converter);
     out.resize(out.size() - room);
     return out;
+}
+
+// As the Windows build shows a path: '?' for a character Shift_JIS lacks.
+std::string ToShiftJisOrQuestionMark(const std::string& utf8) {
+    std::string shiftJis;
+    for (std::size_t at = 0, length = 1; at < utf8.size(); at += length) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        try {
+            shiftJis += ToShiftJis(utf8.substr(at, length));
+        } catch (const std::runtime_error&) {
+            shiftJis += '?';
+        }
+    }
+    return shiftJis;
 }
 
 // The escapes; with `convert`, the text between them becomes Shift_JIS.
@@ -342,6 +386,9 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
 
     LibraryKind library = LibraryKind::kSimulator;
     LibraryPlace place = LibraryPlace::kBesideTool;
+    bool ownFileSystem = false;
+    std::string folder;
+    std::string language;
     std::string world = "log 1\n";
     std::vector<Chip> chips;
     for (const std::string& line : lines) {
@@ -355,6 +402,12 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
                                       : throw std::runtime_error("no place " + rest);
         } else if (directive == "state") {
             world += rest + "\n";
+        } else if (directive == "full") {
+            ownFileSystem = true;
+        } else if (directive == "folder") {
+            folder = rest;
+        } else if (directive == "lang") {
+            language = rest;
         } else if (directive == "chip") {
             chips.push_back({name,
                              text == "none"    ? ""
@@ -374,9 +427,10 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     }
     // With virtual chips, the library is FTDI's and there is no world file.
     const bool simulated = chips.empty() && library != LibraryKind::kNone;
-    const ToolSandbox sandbox(library, place);
+    ToolSandbox sandbox(library, place, ownFileSystem, folder);
+    sandbox.SetLanguage(language);
     const bool windows = ToolUnderTest::FromEnvironment().windows;
-    const std::string directory = sandbox.PrintedPath("");
+    const std::string directory = windows ? ToShiftJisOrQuestionMark(sandbox.PrintedPath("")) : sandbox.PrintedPath("");
     auto path = [&](const std::string& name) { return sandbox.FilePath(name); };
     auto expected = [&](const std::string& text) {
         std::string bytes = Unescape(text, true);
@@ -403,6 +457,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
 
     std::vector<std::pair<std::string, std::string>> changes;
     std::map<std::string, std::string> contents;
+    std::vector<std::pair<std::string, std::string>> sameFiles;
     std::string output;
     std::string printed;
     std::string runName;
@@ -428,6 +483,19 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             chmod(path(name).c_str(), static_cast<mode_t>(std::stoul(text, nullptr, 8)));
         } else if (directive == "copy") {
             std::filesystem::copy_file(path(name), path(text));
+        } else if (directive == "hardlink") {
+            std::filesystem::create_hard_link(path(text), path(name));
+        } else if (directive == "owner") {
+            if (chown(path(name).c_str(), User(text).pw_uid, User(text).pw_gid) != 0) {
+                throw std::runtime_error("cannot give " + name + " to " + text + " (the row needs root)");
+            }
+        } else if (directive == "notes") {
+            std::ofstream notes(path(name), std::ios::binary | std::ios::app);
+            for (int i = 0; i < std::stoi(text); ++i) {
+                notes << "; note " << i << " about this board\r\n";
+            }
+        } else if (directive == "full") {
+            sandbox.FillFileSystem(kRoomOnAFullDisk);
         } else if (directive == "run" || directive == "closed" || directive == "terminal") {
             checkOutput();
             std::filesystem::remove(sandbox.LogPath());
@@ -498,6 +566,13 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             } else {
                 chip.changes[key] = Unescape(value, false);
             }
+        } else if (directive == "same") {
+            sameFiles.emplace_back(name, text);
+        } else if (directive == "expowner") {
+            struct stat status {};
+            stat(path(name).c_str(), &status);
+            ExpectEqual("owner of " + name, std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid),
+                        std::to_string(User(text).pw_uid) + ":" + std::to_string(User(text).pw_gid));
         } else if (directive == "expmode") {
             struct stat status {};
             stat(path(name).c_str(), &status);
@@ -508,6 +583,9 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
     checkOutput();
     for (const auto& [name, content] : contents) {
         ExpectEqual(name, std::filesystem::exists(path(name)) ? ReadFile(path(name)) : "(none)", content);
+    }
+    for (const auto& [name, other] : sameFiles) {
+        ExpectEqual(name + " beside " + other, ReadFile(path(name)), ReadFile(path(other)));
     }
     for (std::size_t i = 0; i < chips.size(); ++i) {
         if (!chips[i].image.empty()) {
@@ -530,6 +608,9 @@ int main(int argc, char** argv) {
     }
     // Fixed, so that a file mode the tool fails to keep shows.
     umask(022);
+    // A reader of the messages that goes away must not end the row before
+    // its sandbox is gone: a tmpfs mounted for it would stay mounted.
+    signal(SIGPIPE, SIG_IGN);
     try {
         return ft232h::e2e::RunRow(argv[1], std::vector<std::string>(argv + 2, argv + argc));
     } catch (const std::exception& error) {

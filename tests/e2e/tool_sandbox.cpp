@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -256,7 +257,7 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
     }
 }
 
-ToolSandbox::ToolSandbox(LibraryKind library, LibraryPlace place) {
+ToolSandbox::ToolSandbox(LibraryKind library, LibraryPlace place, bool ownFileSystem, const std::string& folder) {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
     std::string pattern = (std::filesystem::temp_directory_path() / "ft232h-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -264,6 +265,23 @@ ToolSandbox::ToolSandbox(LibraryKind library, LibraryPlace place) {
     }
     root_ = pattern;
     directory_ = root_;
+    if (ownFileSystem) {
+        // Room for the tool, the library and a few megabytes: a tmpfs takes
+        // memory only for what it holds.
+        directory_ = root_ / "disk";
+        std::filesystem::create_directory(directory_);
+        const auto size = std::filesystem::file_size(under.tool) + std::filesystem::file_size(under.library) +
+                          (std::uintmax_t{4} << 20);
+        const std::string options = "size=" + std::to_string(size / 1024 + 1) + "k,mode=0755";
+        if (mount("tmpfs", directory_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+            throw std::runtime_error("cannot mount a tmpfs on " + directory_.string() + " (the row needs root)");
+        }
+        mountPoint_ = directory_;
+    }
+    if (!folder.empty()) {
+        directory_ /= folder;
+        std::filesystem::create_directory(directory_);
+    }
     if (under.archive.empty()) {
         std::filesystem::copy_file(under.tool, directory_ / under.ToolFileName());
         std::filesystem::permissions(directory_ / under.ToolFileName(), std::filesystem::perms::owner_exec,
@@ -286,6 +304,10 @@ ToolSandbox::ToolSandbox(LibraryKind library, LibraryPlace place) {
 }
 
 ToolSandbox::~ToolSandbox() {
+    // Detached, so that nothing still open in it can keep it mounted.
+    if (!mountPoint_.empty()) {
+        umount2(mountPoint_.c_str(), MNT_DETACH);
+    }
     if (Environment("FT232H_E2E_KEEP").empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
@@ -309,6 +331,19 @@ ToolRun ToolSandbox::RunOnTerminal(const std::vector<std::string>& arguments) co
     return Start(arguments, Output::kTerminal);
 }
 
+void ToolSandbox::FillFileSystem(std::size_t room) const {
+    if (mountPoint_.empty()) {
+        throw std::runtime_error("the sandbox has no file system of its own to fill");
+    }
+    // Written until the disk refuses, then `room` freed again.
+    const std::filesystem::path filler = directory_ / "filler";
+    const std::string block(std::size_t{1} << 16, '.');
+    for (std::ofstream out(filler, std::ios::binary);
+         out.write(block.data(), static_cast<std::streamsize>(block.size()));) {
+    }
+    std::filesystem::resize_file(filler, std::filesystem::file_size(filler) - room);
+}
+
 ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output output) const {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
     std::vector<std::string> command = under.launcher;
@@ -319,6 +354,9 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
         environment.emplace_back("WINEPATH", UnderWine(libraryDirectory_));
     } else if (libraryOnPath_) {
         environment.emplace_back("PATH", libraryDirectory_.string() + ":" + Environment("PATH"));
+    }
+    if (!language_.empty()) {
+        environment.emplace_back("LC_ALL", language_);
     }
     return RunProcess(std::move(command), workingDirectory_, (workingDirectory_ / "stderr.txt").string(), output,
                       environment);

@@ -44,8 +44,12 @@ class ToolSandbox {
 public:
     // A new empty directory that then holds the tool (copied, or unpacked
     // from the release archive with nothing but the README beside it) and
-    // the library.
-    explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator, LibraryPlace place = LibraryPlace::kBesideTool);
+    // the library. With `ownFileSystem`, the sandbox is a small file system
+    // of its own (a tmpfs, which needs root), unmounted again when the
+    // sandbox goes. With a `folder` name, the tool lies in a folder of that
+    // name in the sandbox.
+    explicit ToolSandbox(LibraryKind library = LibraryKind::kSimulator, LibraryPlace place = LibraryPlace::kBesideTool,
+                         bool ownFileSystem = false, const std::string& folder = "");
     ~ToolSandbox();
     ToolSandbox(const ToolSandbox&) = delete;
     ToolSandbox& operator=(const ToolSandbox&) = delete;
@@ -54,9 +58,15 @@ public:
     // Where the simulator keeps its devices: beside the library.
     std::filesystem::path StatePath() const { return libraryDirectory_ / "ftd2xx_sim_state.txt"; }
     std::filesystem::path LogPath() const { return libraryDirectory_ / "ftd2xx_sim_log.txt"; }
-    // A file in the tool's directory, and the same as the tool prints it.
+    // A file in the tool's directory, and the same as the tool prints it
+    // (in UTF-8: the Windows build shows it in Shift_JIS).
     std::filesystem::path FilePath(const std::string& name) const { return directory_ / name; }
     std::string PrintedPath(const std::string& name) const;
+
+    // The language of every later run (LC_ALL, which comes before LANG),
+    // from which Wine takes the system's code page; the environment's own
+    // when empty.
+    void SetLanguage(const std::string& language) { language_ = language; }
 
     // Runs the tool with `arguments` from another working directory, so that
     // nothing can depend on it.
@@ -70,6 +80,9 @@ public:
 
     enum class Output { kPipe, kPipeNobodyReads, kTerminal };
 
+    // Fills the sandbox's own file system but for `room` bytes.
+    void FillFileSystem(std::size_t room) const;
+
 private:
     ToolRun Start(const std::vector<std::string>& arguments, Output output) const;
 
@@ -78,6 +91,8 @@ private:
     std::filesystem::path workingDirectory_;
     std::filesystem::path libraryDirectory_;
     bool libraryOnPath_ = false;
+    std::filesystem::path mountPoint_;
+    std::string language_;
 };
 
 std::string ReadFile(const std::filesystem::path& path);

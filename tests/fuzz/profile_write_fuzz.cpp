@@ -102,7 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const bool writable = ft232h::IsWritableProfileEntry(section, key, value);
-    const bool written = ft232h::WriteProfileString(path, section, key, value);
+    const ft232h::ProfileWrite outcome = ft232h::WriteProfileString(path, section, key, value);
+    const bool written = outcome == ft232h::ProfileWrite::kWritten;
+    fuzz::Require(outcome != ft232h::ProfileWrite::kRefused || !writable, "a writable entry was refused");
     const std::string after = fuzz::ReadWholeFile(file);
 
     // Only an entry that cannot be written, or a file the service does not

@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FakeD2xx device;
         device.eeprom = programmed->record;
         device.eepromStrings = programmed->strings;
-        fuzz::Require(ft232h::ReadEepromToFile(device.Binding(), 3, dump.string()),
+        ft232h::SettingsFileReport report;
+        fuzz::Require(ft232h::ReadEepromToFile(device.Binding(), 3, dump.string(), report),
                       "the programmed image does not dump");
     }
     const fuzz::ReferenceFile file = fuzz::ParseReferenceFile(bytes);

@@ -1,0 +1,171 @@
+// The settings-file service where no run of the tool reaches: a file-system
+// call failing at any point and what that leaves behind, an in-place
+// rewrite, and the system calls that make a write durable.
+#include "eeprom/profile_file.hpp"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "eeprom/profile_file_calls.hpp"
+#include "eeprom/profile_text.hpp"
+#include "eeprom/settings_file.hpp"
+#include "tests/settings/recorded_calls.hpp"
+#include "tests/settings/temporary_directory.hpp"
+#include "tests/support/fake_d2xx.hpp"
+
+// Every file and directory this process syncs, as its device and inode. The
+// service calls fsync directly, so this definition takes its place.
+std::set<std::pair<dev_t, ino_t>> synced;
+
+extern "C" int fsync(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) == 0) {
+        synced.emplace(status.st_dev, status.st_ino);
+    }
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    return real(fd);
+}
+
+namespace ft232h {
+namespace {
+
+// The recorded calls, the scratch directory and its file helpers.
+using namespace testing;  // NOLINT(google-build-using-namespace)
+
+std::pair<dev_t, ino_t> IdentityOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return {status.st_dev, status.st_ino};
+}
+
+class ProfileFile : public ::testing::Test {
+protected:
+    void TearDown() override { Rescript(); }
+
+    ProfileWrite Write(std::string_view value) { return WriteProfileString(RecordedCalls(), path, "A", "k", value); }
+
+    TemporaryDirectory directory;
+    std::string path = directory.File("settings.ini");
+};
+
+TEST_F(ProfileFile, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
+    // Large enough that a short write leaves most of it for the next one.
+    const std::string existing = "; keep me\r\n[A]\r\nk=old\r\n" + std::string(100000, 'x') + "\r\n";
+    const std::string written = "; keep me\r\n[A]\r\nk=new\r\n" + std::string(100000, 'x') + "\r\n";
+    for (const bool exists : {true, false}) {
+        for (const bool shortWrites : {false, true}) {
+            SCOPED_TRACE(std::string(exists ? "existing file" : "new file") + (shortWrites ? ", short writes" : ""));
+            const auto reset = [&] {
+                std::filesystem::remove(path);
+                if (exists) {
+                    WriteBytes(path, existing);
+                }
+            };
+            reset();
+            Rescript(0, shortWrites);
+            ASSERT_EQ(Write("new"), ProfileWrite::kWritten);
+            // Only after the name is made durable does a write count as done.
+            ASSERT_EQ(script.calls.back().kind, CallKind::kSyncName);
+            const std::size_t calls = script.calls.size();
+            for (std::size_t failAt = 1; failAt <= calls; ++failAt) {
+                reset();
+                Rescript(failAt, shortWrites);
+                EXPECT_EQ(Write("new"), ProfileWrite::kFileFailed) << "call " << failAt;
+                // Only when the rename is made but cannot be made durable is
+                // the new content there, and reported as a failure.
+                const bool renamed = failAt == calls;
+                EXPECT_EQ(directory.Names(),
+                          exists || renamed ? std::set<std::string>{"settings.ini"} : std::set<std::string>{})
+                    << "call " << failAt;
+                if (exists) {
+                    EXPECT_EQ(ReadBytes(path), renamed ? written : existing) << "call " << failAt;
+                }
+            }
+        }
+    }
+}
+
+// Where the new file cannot be given the old one's owner, it is rewritten
+// in place, shorter here, with the mode it had; a new file gets the usual
+// mode whatever the umask.
+TEST_F(ProfileFile, AFileWhoseOwnerANewOneCannotHaveIsRewrittenInPlace) {
+    const mode_t mask = ::umask(022);
+    WriteBytes(path, "[A]\r\nk=old\r\n; tail\r\n");
+    ::chmod(path.c_str(), 0664);
+    Rescript(0, false, IdentityKept::kNotPermitted);
+    EXPECT_EQ(Write("v"), ProfileWrite::kWritten);
+    EXPECT_EQ(ReadBytes(path), "[A]\r\nk=v\r\n; tail\r\n");
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0664));
+    EXPECT_EQ(directory.Names(), std::set<std::string>{"settings.ini"});
+    std::filesystem::remove(path);
+    EXPECT_EQ(Write("v"), ProfileWrite::kWritten);
+    ::umask(mask);
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0644));
+}
+
+// In place, a disk that fills up part-way gets the old bytes back.
+TEST_F(ProfileFile, AnInPlaceRewriteThatFailsPutsTheOldBytesBack) {
+    const std::string existing = "[A]\r\nk=old\r\n" + std::string(100000, 'x') + "\r\n";
+    const std::string other = directory.File("other.ini");
+    const auto prepare = [&] {
+        WriteBytes(path, existing);
+        std::filesystem::remove(other);
+        ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+    };
+    prepare();
+    Rescript(0, true);
+    ASSERT_EQ(Write("much longer than before"), ProfileWrite::kWritten);
+    const std::size_t calls = script.calls.size();
+    for (std::size_t failAt = 1; failAt <= calls; ++failAt) {
+        prepare();
+        Rescript(failAt, true);
+        EXPECT_EQ(Write("much longer than before"), ProfileWrite::kFileFailed) << "call " << failAt;
+        // A close that fails comes after the new bytes are on the disk.
+        if (script.calls.at(failAt - 1).kind != CallKind::kClose) {
+            EXPECT_EQ(ReadBytes(other), existing) << "call " << failAt;
+        }
+    }
+}
+
+TEST_F(ProfileFile, AFailedReadMakesTheValueUnknownNotEmpty) {
+    WriteBytes(path, "[A]\r\nk=v\r\n");
+    ASSERT_EQ(ReadProfileString(RecordedCalls(), path, "A", "k", 63), "v");
+    const std::size_t calls = script.calls.size();
+    for (std::size_t failAt = 1; failAt <= calls; ++failAt) {
+        Rescript(failAt);
+        EXPECT_EQ(ReadProfileString(RecordedCalls(), path, "A", "k", 63), std::nullopt) << "call " << failAt;
+    }
+}
+
+TEST_F(ProfileFile, AFileIsNeverReadNorWrittenBeyondTheSizeCap) {
+    // Sparse, so the test costs no disk.
+    WriteBytes(path, "[A]\r\nk=v\r\n");
+    std::filesystem::resize_file(path, kMaximumProfileFileSize + 1);
+    EXPECT_EQ(ReadProfileString(path, "A", "k", 63), std::nullopt);
+    EXPECT_EQ(WriteProfileString(path, "A", "k", "w"), ProfileWrite::kFileFailed);
+    EXPECT_EQ(std::filesystem::file_size(path), kMaximumProfileFileSize + 1);
+    // At the cap a file is read, but a key that would take it over is not written.
+    std::filesystem::resize_file(path, kMaximumProfileFileSize);
+    EXPECT_EQ(WriteProfileString(path, "A", "k2", "w"), ProfileWrite::kFileFailed);
+    EXPECT_EQ(std::filesystem::file_size(path), kMaximumProfileFileSize);
+}
+
+// The order of the calls is the crash test's to judge; this is that the
+// system's calls really sync what they say.
+TEST_F(ProfileFile, ADumpEndsWithTheFileAndItsDirectorySynced) {
+    testing::FakeD2xx fake;
+    SettingsFileReport report;
+    synced.clear();
+    ASSERT_TRUE(ReadEepromToFile(fake.Binding(), 0, path, report));
+    EXPECT_EQ(synced, (std::set{IdentityOf(path), IdentityOf(directory.Path().string())}));
+}
+
+}  // namespace
+}  // namespace ft232h
