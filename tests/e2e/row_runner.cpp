@@ -10,13 +10,15 @@
 //   state LINE            a line of the simulator's world before the first run
 //   file NAME TEXT        appends TEXT and CR LF to a file beside the tool
 //   raw NAME TEXT         appends TEXT alone
-//   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO
+//   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO (replacing TO)
 //   run [ARG...]          runs the tool; "" is an empty argument
 //   closed [ARG...]       runs it with nobody reading its output
 //   out TEXT              a line the last run must print, in this order
 //   calls [CALL...]       what the last run called on devices, Name@device
 //   after DEVICE LINE     a line of that device that differs after the row
 //   expect NAME TEXT      a line the file NAME must hold after the row
+//   alike NAME OTHER      the two settings files hold the same keys with the
+//                         same values, quotes aside, here
 //   nofile NAME           the file must not exist, here
 //   expmode NAME OCTAL    its permission bits, here
 //
@@ -388,7 +390,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         } else if (directive == "mode") {
             chmod(path(name).c_str(), static_cast<mode_t>(std::stoul(text, nullptr, 8)));
         } else if (directive == "copy") {
-            std::filesystem::copy_file(path(name), path(text));
+            std::filesystem::copy_file(path(name), path(text), std::filesystem::copy_options::overwrite_existing);
         } else if (directive == "run" || directive == "closed") {
             checkOutput();
             std::filesystem::remove(sandbox.LogPath());
@@ -427,6 +429,8 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         } else if (directive == "edit") {
             const auto [key, value] = Split(text);
             WriteFile(path(name), Edited(ReadFile(path(name)), key, Unescape(value, false)));
+        } else if (directive == "alike") {
+            ExpectEqual(line, Listed(Settings(ReadFile(path(text)))), Listed(Settings(ReadFile(path(name)))));
         } else if (directive == "agrees") {
             const std::vector<std::string> words = Words(rest);
             const auto settings = Settings(ReadFile(path(words.at(0))));
