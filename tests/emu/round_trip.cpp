@@ -1,6 +1,6 @@
 // The judge of which values -w may program: generated settings files, each
 // with every key, go through the built tool, FTDI's own library and a
-// virtual FT232H. For each file, from a fresh chip:
+// virtual FT232H. For each file, from the chip as the row plugged it in:
 //   - either -w refuses, naming exactly the keys whose value the chip does
 //     not keep (in the order of the file, with the value as written), and
 //     the chip's image is the same, byte for byte;
@@ -14,28 +14,17 @@
 // ManufacturerId.
 //
 // The sets of values below are what FTDI's library was seen to keep as
-// written; they are the test's own, so that a set of the tool's that is too
+// written. They are the test's own, so that a set of the tool's that is too
 // narrow shows as a refusal the test does not expect, and one that is too
 // wide as a value the chip changes or a failure the test does not expect.
-//
-//   emu_round_trip SEED SHARD SHARDS FILES
-//
-// runs the files of the sequence SEED that fall to shard SHARD of SHARDS,
-// out of FILES files in all. FT232H_ROUND_TRIP_SEED and
-// FT232H_ROUND_TRIP_FILES, when set, replace SEED and FILES for a longer
-// run. The tool and library come from the emu flavour's configuration
-// (FT232H_E2E_CONFIG, as for the rows). Each failing file is printed whole,
-// with the seed and its number.
-#include <time.h>
-
+// FT232H_ROUND_TRIP_SEED and FT232H_ROUND_TRIP_FILES, when set, replace the
+// row's seed and number of files for a longer or another run.
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
-#include <map>
-#include <optional>
-#include <sstream>
+#include <ctime>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -45,137 +34,92 @@
 namespace ft232h::e2e {
 namespace {
 
-// A small generator of our own: the same files on every platform and
-// standard library, from the seed and the file's number alone.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-
-    std::uint64_t Next() {
-        state_ += 0x9E3779B97F4A7C15ULL;
-        std::uint64_t z = state_;
-        z = (z ^ (z >> 30U)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27U)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31U);
-    }
-    // 0 .. count-1.
-    std::uint64_t Below(std::uint64_t count) { return Next() % count; }
-    bool Chance(std::uint64_t inEvery) { return Below(inEvery) == 0; }
-
-private:
-    std::uint64_t state_;
-};
-
-// The values the chip keeps: `lowest` to `highest` in steps of `step`; the
-// field holds 0 .. `widest`.
+// The values the chip keeps, `lowest` to `highest` in steps of `step`, of a
+// field that holds 0 .. `widest`; a string's `widest` is 0.
 struct ValueSet {
-    std::uint64_t lowest;
-    std::uint64_t highest;
-    std::uint64_t step;
-    std::uint64_t widest;
+    std::uint64_t lowest = 0;
+    std::uint64_t highest = 0;
+    std::uint64_t step = 1;
+    std::uint64_t widest = 0;
 
     [[nodiscard]] bool Holds(std::uint64_t value) const {
         return value >= lowest && value <= highest && (value - lowest) % step == 0;
     }
 };
 
-constexpr std::uint64_t kByte = 0xFF;
-constexpr std::uint64_t kWord = 0xFFFF;
-constexpr std::uint64_t kLong = 0xFFFFFFFF;
-constexpr ValueSet kFlag{0, 1, 1, kByte};
-constexpr ValueSet kDrive{4, 16, 4, kByte};
-constexpr ValueSet kCbus{0, 12, 1, kByte};
-
 struct Key {
-    const char* section;
-    const char* name;
-    std::optional<ValueSet> values;  // none: a string
+    std::string section;
+    std::string name;
+    ValueSet values;
     bool channelMode = false;
-    // What libftdi's reading of the image calls it, when it reads it at all.
-    bool decoded = true;
 };
 
-const std::array<Key, 37> kKeys{{
-    {"DESC", "Manufacturer", {}},
-    {"DESC", "ManufacturerId", {}, false, false},
-    {"DESC", "Description", {}},
-    {"DESC", "SerialNumber", {}},
-    {"COMMON", "deviceType", ValueSet{8, 8, 1, kLong}, false, false},
-    {"COMMON", "VendorId", ValueSet{1, 0xFFFE, 1, kWord}},
-    {"COMMON", "ProductId", ValueSet{1, 0xFFFF, 1, kWord}},
-    {"COMMON", "SerNumEnable", kFlag},
-    {"COMMON", "MaxPower", ValueSet{0, 500, 2, kWord}},
-    {"COMMON", "SelfPowered", kFlag},
-    {"COMMON", "RemoteWakeup", kFlag},
-    {"COMMON", "PullDownEnable", kFlag},
-    {"FT232H", "ACSlowSlew", kFlag},
-    {"FT232H", "ACSchmittInput", kFlag},
-    {"FT232H", "ACDriveCurrent", kDrive},
-    {"FT232H", "ADSlowSlew", kFlag},
-    {"FT232H", "ADSchmittInput", kFlag},
-    {"FT232H", "ADDriveCurrent", kDrive},
-    {"FT232H", "Cbus0", kCbus},
-    {"FT232H", "Cbus1", kCbus},
-    {"FT232H", "Cbus2", kCbus},
-    {"FT232H", "Cbus3", kCbus},
-    {"FT232H", "Cbus4", kCbus},
-    {"FT232H", "Cbus5", kCbus},
-    {"FT232H", "Cbus6", kCbus},
-    {"FT232H", "Cbus7", kCbus},
-    {"FT232H", "Cbus8", kCbus},
-    {"FT232H", "Cbus9", kCbus},
-    {"FT232H", "FT1248Cpol", kFlag},
-    {"FT232H", "FT1248Lsb", kFlag},
-    {"FT232H", "FT1248FlowControl", kFlag},
-    {"FT232H", "IsFifo", kFlag, true},
-    {"FT232H", "IsFifoTar", kFlag, true},
-    {"FT232H", "IsFastSer", kFlag, true},
-    {"FT232H", "IsFT1248", kFlag, true},
-    {"FT232H", "PowerSaveEnable", kFlag},
-    {"FT232H", "DriverType", kFlag},
-}};
-constexpr std::size_t kManufacturer = 0;
+// In the order of the file.
+std::vector<Key> Keys() {
+    constexpr ValueSet kFlag{0, 1, 1, 0xFF};
+    std::vector<Key> keys{{"DESC", "Manufacturer", {}},
+                          {"DESC", "ManufacturerId", {}},
+                          {"DESC", "Description", {}},
+                          {"DESC", "SerialNumber", {}},
+                          {"COMMON", "deviceType", {8, 8, 1, 0xFFFFFFFF}},
+                          {"COMMON", "VendorId", {1, 0xFFFE, 1, 0xFFFF}},
+                          {"COMMON", "ProductId", {1, 0xFFFF, 1, 0xFFFF}},
+                          {"COMMON", "SerNumEnable", kFlag},
+                          {"COMMON", "MaxPower", {0, 500, 2, 0xFFFF}}};
+    for (const char* name : {"SelfPowered", "RemoteWakeup", "PullDownEnable"}) {
+        keys.push_back({"COMMON", name, kFlag});
+    }
+    for (const std::string group : {"AC", "AD"}) {
+        keys.push_back({"FT232H", group + "SlowSlew", kFlag});
+        keys.push_back({"FT232H", group + "SchmittInput", kFlag});
+        keys.push_back({"FT232H", group + "DriveCurrent", {4, 16, 4, 0xFF}});
+    }
+    for (int pin = 0; pin < 10; ++pin) {
+        keys.push_back({"FT232H", "Cbus" + std::to_string(pin), {0, 12, 1, 0xFF}});
+    }
+    for (const char* name : {"FT1248Cpol", "FT1248Lsb", "FT1248FlowControl", "IsFifo", "IsFifoTar", "IsFastSer",
+                             "IsFT1248", "PowerSaveEnable", "DriverType"}) {
+        keys.push_back({"FT232H", name, kFlag, std::string(name).starts_with("Is")});
+    }
+    return keys;
+}
+
+const std::vector<Key> kKeys = Keys();
 constexpr std::size_t kManufacturerId = 1;
-constexpr std::size_t kDescription = 2;
 constexpr std::size_t kSerialNumber = 3;
 constexpr std::size_t kVendorId = 5;
 constexpr std::size_t kProductId = 6;
-constexpr std::uint64_t kFtdiVendorId = 0x0403;
-constexpr std::uint64_t kFt232hProductId = 0x6014;
-// What the three stored strings may take together, an empty serial number
-// counting as the eight characters the library makes.
+const std::string kFtdiIds = "1027:24596";
+// The room of the three stored strings, an empty serial number counting as
+// the eight characters the library makes.
 constexpr std::size_t kStringRoom = 44;
 constexpr std::size_t kMadeSerialNumber = 8;
-const std::string kFreshSerial = "FT0001AA";
+const std::string kWritten =
+    " の内容を NO.0 の FT232H の eeprom に書き込みました\r\nNO.0 の FT232H を一度抜き差しして下さい\r\n";
+const std::string kWriteFailed = "NO.0 の FT232H の eeprom 書き込みが失敗しました\r\n";
 
-// One generated file: each key's value as a number or a string, and as
-// the text written.
-struct Settings {
-    std::array<std::uint64_t, kKeys.size()> numbers{};
-    std::array<std::string, kKeys.size()> texts;
+// The generator's output is the same on every standard library; only the
+// draws are ours.
+struct Random {
+    std::mt19937_64 engine;
+    std::uint64_t Below(std::uint64_t count) { return engine() % count; }
+    bool Chance(std::uint64_t inEvery) { return Below(inEvery) == 0; }
 };
 
 std::uint64_t InSet(const ValueSet& set, Random& random) {
     const std::uint64_t members = (set.highest - set.lowest) / set.step + 1;
     // The edges half of the time: that is where a set is wrong by one.
-    if (random.Chance(2)) {
-        const std::array<std::uint64_t, 4> edges{0, 1, members - 2, members - 1};
-        return set.lowest + set.step * std::min(edges.at(random.Below(edges.size())), members - 1);
-    }
-    return set.lowest + set.step * random.Below(members);
+    const std::uint64_t edges[] = {0, 1, members - 2, members - 1};
+    const std::uint64_t member =
+        random.Chance(2) ? std::min(edges[random.Below(4)], members - 1) : random.Below(members);
+    return set.lowest + set.step * member;
 }
 
+// Just outside the set, or the field's extremes, or anywhere in the field.
 std::uint64_t OutOfSet(const ValueSet& set, Random& random) {
-    std::vector<std::uint64_t> candidates{0,
-                                          set.widest,
-                                          set.highest + 1,
-                                          set.highest + set.step,
-                                          set.lowest + 1,
-                                          set.highest - 1,
-                                          random.Below(set.widest + 1)};
-    if (set.lowest > 0) {
-        candidates.push_back(set.lowest - 1);
-    }
+    std::vector<std::uint64_t> candidates{0, set.widest, set.highest + 1, set.highest + set.step};
+    candidates.insert(candidates.end(),
+                      {set.lowest - 1, set.lowest + 1, set.highest - 1, random.Below(set.widest + 1)});
     std::erase_if(candidates, [&](std::uint64_t value) { return value > set.widest || set.Holds(value); });
     return candidates.at(random.Below(candidates.size()));
 }
@@ -183,97 +127,64 @@ std::uint64_t OutOfSet(const ValueSet& set, Random& random) {
 std::string Text(Random& random, std::size_t length) {
     static const std::string kCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789 -_.<>()";
     std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
+    while (text.size() < length) {
         text.push_back(kCharacters.at(random.Below(kCharacters.size())));
     }
     return text;
 }
 
-Settings Generate(std::uint64_t seed, std::uint64_t number) {
-    Random random(seed ^ (number * 0xD1B54A32D192ED03ULL));
-    Settings settings;
-    // About half the files hold only values the chip keeps; the others up
-    // to six keys outside their sets.
+// One file's values as written.
+std::vector<std::string> Generate(std::uint64_t seed, std::uint64_t number) {
+    Random random{std::mt19937_64(seed * 1000003 + number)};
+    // Half the files hold only values the chip keeps, the others up to six
+    // keys outside their sets.
     std::vector<bool> outside(kKeys.size(), false);
-    if (random.Chance(2)) {
-        for (std::uint64_t bad = 1 + random.Below(6); bad > 0; --bad) {
-            std::size_t key = 0;
-            do {
-                key = random.Below(kKeys.size());
-            } while (!kKeys.at(key).values);
-            outside.at(key) = true;
-        }
+    for (std::uint64_t bad = random.Chance(2) ? 1 + random.Below(6) : 0; bad > 0; --bad) {
+        outside.at(kSerialNumber + 1 + random.Below(kKeys.size() - kSerialNumber - 1)) = true;
     }
-    // One channel mode or none, and now and then two or more.
+    // One channel mode or none, and now and then more.
     const std::uint64_t mode = random.Below(5);
-    const bool modesClash = random.Chance(8);
-    std::size_t modeKey = 0;
-    for (std::size_t i = 0; i < kKeys.size(); ++i) {
-        const Key& key = kKeys.at(i);
-        if (!key.values) {
-            continue;
+    const bool clash = random.Chance(8);
+    std::vector<std::string> values(kKeys.size());
+    std::uint64_t modeKey = 0;
+    for (std::size_t i = kSerialNumber + 1; i < kKeys.size(); ++i) {
+        const Key& key = kKeys[i];
+        std::uint64_t value = outside[i] ? OutOfSet(key.values, random) : InSet(key.values, random);
+        if (key.channelMode && !outside[i]) {
+            value = (modeKey == mode || (clash && random.Chance(2))) ? 1 : 0;
         }
-        std::uint64_t value = outside.at(i) ? OutOfSet(*key.values, random) : InSet(*key.values, random);
-        if (key.channelMode) {
-            if (!outside.at(i)) {
-                value = (modeKey == mode || (modesClash && random.Chance(2))) ? 1 : 0;
-            }
-            ++modeKey;
-        }
-        settings.numbers.at(i) = value;
-        std::ostringstream text;
-        if (random.Chance(5)) {
-            text << "0x" << std::hex << value;
-        } else {
-            text << value;
-        }
-        settings.texts.at(i) = text.str();
+        modeKey += key.channelMode ? 1 : 0;
+        values[i] = std::to_string(value);
     }
-    // FTDI's ids three times in four, so that most chips can be read back
-    // with -r after the replug.
-    if (!outside.at(kVendorId) && !outside.at(kProductId) && !random.Chance(4)) {
-        settings.numbers.at(kVendorId) = kFtdiVendorId;
-        settings.numbers.at(kProductId) = kFt232hProductId;
-        settings.texts.at(kVendorId) = std::to_string(kFtdiVendorId);
-        settings.texts.at(kProductId) = std::to_string(kFt232hProductId);
+    // FTDI's ids three times in four, so that most chips can be read back.
+    if (!outside[kVendorId] && !outside[kProductId] && !random.Chance(4)) {
+        values[kVendorId] = kFtdiIds.substr(0, 4);
+        values[kProductId] = kFtdiIds.substr(5);
     }
-    // Strings that fit the chip, with room for a serial number the library
-    // makes: strings beyond it are the rows' concern.
+    // Strings that fit the chip; strings beyond it are the rows' concern.
     const std::size_t manufacturer = random.Below(13);
     const std::size_t description = random.Below(kStringRoom - kMadeSerialNumber - 12 + 1);
+    values[0] = Text(random, manufacturer);
+    values[kManufacturerId] = Text(random, random.Below(4));
+    values[2] = Text(random, description);
     const std::size_t serialRoom = std::min<std::size_t>(15, kStringRoom - manufacturer - description);
-    settings.texts.at(kManufacturer) = Text(random, manufacturer);
-    settings.texts.at(kDescription) = Text(random, description);
-    settings.texts.at(kSerialNumber) = random.Chance(6) ? "" : Text(random, 1 + random.Below(serialRoom));
-    settings.texts.at(kManufacturerId) = Text(random, random.Below(4));
-    return settings;
+    values[kSerialNumber] = random.Chance(6) ? "" : Text(random, 1 + random.Below(serialRoom));
+    return values;
 }
 
-std::string FileText(const Settings& settings) {
-    std::string file;
-    std::string section;
-    for (std::size_t i = 0; i < kKeys.size(); ++i) {
-        const Key& key = kKeys.at(i);
-        if (section != key.section) {
-            section = key.section;
-            file += "[" + section + "]\r\n";
-        }
-        const std::string& text = settings.texts.at(i);
-        file += std::string(key.name) + "=" + (key.values ? text : "\"" + text + "\"") + "\r\n";
-    }
-    return file;
+std::uint64_t Number(const std::string& text) {
+    return std::stoull(text);
 }
 
 // The keys -w must refuse: each value outside its set, and each channel
-// mode set when more than one is.
-std::vector<std::size_t> Refused(const Settings& settings) {
+// mode at 1 when more than one is.
+std::vector<std::size_t> Refused(const std::vector<std::string>& values) {
     std::vector<std::size_t> refused;
     std::vector<std::size_t> modes;
-    for (std::size_t i = 0; i < kKeys.size(); ++i) {
-        const Key& key = kKeys.at(i);
-        if (key.values && !key.values->Holds(settings.numbers.at(i))) {
+    for (std::size_t i = kSerialNumber + 1; i < kKeys.size(); ++i) {
+        if (!kKeys[i].values.Holds(Number(values[i]))) {
             refused.push_back(i);
-        } else if (key.channelMode && settings.numbers.at(i) == 1) {
+        } else if (kKeys[i].channelMode && Number(values[i]) == 1) {
             modes.push_back(i);
         }
     }
@@ -284,210 +195,126 @@ std::vector<std::size_t> Refused(const Settings& settings) {
     return refused;
 }
 
-// A settings file's key=value lines, quotes removed.
-std::map<std::string, std::string> ReadSettings(const std::string& text) {
-    std::map<std::string, std::string> values;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        const auto equals = line.find('=');
-        if (equals != std::string::npos) {
-            std::string value = line.substr(equals + 1);
-            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-                value = value.substr(1, value.size() - 2);
-            }
-            values[line.substr(0, equals)] = value;
-        }
-    }
-    return values;
-}
-
-// What a key must read back as, or nullopt where any value is right.
-std::optional<std::string> ReadBack(const Settings& settings, std::size_t i, const std::string& serialRead) {
-    const Key& key = kKeys.at(i);
-    if (key.values) {
-        return std::to_string(settings.numbers.at(i));
-    }
-    const std::string& id = settings.texts.at(kManufacturerId);
+// What the key must read back as, ? standing for any character; `serial`
+// is the serial number read back.
+std::string ReadBack(const std::vector<std::string>& values, std::size_t i, const std::string& serial) {
+    const std::string& id = values[kManufacturerId];
     if (i == kManufacturerId) {
-        return serialRead.substr(0, 2);
+        return serial.substr(0, 2);
     }
-    if (i == kSerialNumber && settings.texts.at(i).empty()) {
-        // The library makes one of ManufacturerId's first two characters and
-        // six of its own; a ManufacturerId of one character is taken as it is.
+    if (i == kSerialNumber && values[i].empty()) {
+        // ManufacturerId's first two characters and six of the library's;
+        // a ManufacturerId of one character is taken as it is.
         return id.size() >= 2 ? id.substr(0, 2) + std::string(kMadeSerialNumber - 2, '?') : id;
     }
-    return settings.texts.at(i);
+    return i > kSerialNumber ? std::to_string(Number(values[i])) : values[i];
 }
 
-struct Figures {
-    int files = 0;
-    int refused = 0;
-    int readBack = 0;
-    int imageOnly = 0;
-    int failed = 0;
-};
+constexpr const char* kToWrite = "ft232h_eeprom_to_write_no0.ini";
+constexpr const char* kDump = "ft232h_eeprom_no0.ini";
 
-class Judge {
-public:
-    explicit Judge(std::uint64_t seed) : seed_(seed), sandbox_(LibraryKind::kSimulator) {
-        WriteFile(sandbox_.FilePath("chips.txt"), "type=ft232h,image=../chip0.bin\n");
-    }
-
-    void Try(std::uint64_t number, Figures& figures) {
-        const Settings settings = Generate(seed_, number);
-        const std::string file = FileText(settings);
-        const std::string image = FactoryImage(kFreshSerial);
-        WriteFile(sandbox_.FilePath("chip0.bin"), image);
-        WriteFile(sandbox_.FilePath(kToWrite), file);
-        failures_.clear();
-        ++figures.files;
-
-        const std::vector<std::size_t> refused = Refused(settings);
-        std::string expected = Table();
-        for (const std::size_t i : refused) {
-            expected += sandbox_.PrintedPath(kToWrite) + " の " + kKeys.at(i).name + "=" + settings.texts.at(i) +
-                        " は不正な値です\r\n";
+// One file through the tool and the chip, from `image`; returns what went
+// wrong, empty when nothing did.
+std::string Try(const ToolSandbox& sandbox, const std::vector<std::string>& values, const std::string& image,
+                const std::string& table, bool& refused, bool& readBack) {
+    std::string failures;
+    const auto expect = [&](const std::string& what, const std::string& actual, const std::string& expected) {
+        if (!Matches(actual, expected)) {
+            failures += what + ":\n" + actual + "\ninstead of:\n" + expected + "\n";
         }
-        expected += refused.empty()
-                        ? sandbox_.PrintedPath(kToWrite) + " の内容を NO.0 の FT232H の eeprom に書き込みました\r\n" +
-                              "NO.0 の FT232H を一度抜き差しして下さい\r\n"
-                        : std::string("NO.0 の FT232H の eeprom 書き込みが失敗しました\r\n");
-        Expect("-w 0 prints", Run({"-w", "0"}).output, expected);
-        const std::string after = ReadFile(sandbox_.FilePath("chip0.bin"));
-        if (!refused.empty()) {
-            ++figures.refused;
-            Expect("the refused file leaves the image", after == image ? "unchanged" : "changed", "unchanged");
-        } else {
-            JudgeImage(settings, after);
-            if (settings.numbers.at(kVendorId) == kFtdiVendorId &&
-                settings.numbers.at(kProductId) == kFt232hProductId) {
-                ++figures.readBack;
-                JudgeDump(settings);
-            } else {
-                ++figures.imageOnly;
+    };
+    const auto tool = [&](const char* option) {
+        const ToolRun run = sandbox.Run({option, "0"});
+        expect(std::string(option) + " 0 ends", std::to_string(run.exitStatus) + " " + run.errors, "0 ");
+        return run.output;
+    };
+    // Each key read back, where the reading has it, must be as written.
+    const auto compare = [&](const std::string& what, std::map<std::string, std::string> read) {
+        for (std::size_t i = 0; i < kKeys.size(); ++i) {
+            if (read.contains(kKeys[i].name)) {
+                expect(what + kKeys[i].name, read[kKeys[i].name], ReadBack(values, i, read["SerialNumber"]));
             }
         }
-        if (!failures_.empty()) {
-            ++figures.failed;
-            std::cerr << "FAILED: file " << number << " of seed " << seed_ << ":\n"
-                      << failures_ << "--- the file:\n"
-                      << file << "\n";
-        }
+    };
+    std::string file;
+    for (std::size_t i = 0; i < kKeys.size(); ++i) {
+        file += (i == 0 || kKeys[i].section != kKeys[i - 1].section ? "[" + kKeys[i].section + "]\r\n" : "") +
+                kKeys[i].name + "=" + (i > kSerialNumber ? values[i] : "\"" + values[i] + "\"") + "\r\n";
     }
-
-private:
-    static constexpr const char* kToWrite = "ft232h_eeprom_to_write_no0.ini";
-    static constexpr const char* kDump = "ft232h_eeprom_no0.ini";
-
-    static std::string Table() {
-        return "FT232H が 1 個見つかりました\r\n--------------------------\r\n[NO]       [SerialNumber]\r\n"
-               " 0          " +
-               kFreshSerial + "\r\n--------------------------\r\n";
+    WriteFile(sandbox.FilePath("chip0.bin"), image);
+    WriteFile(sandbox.FilePath(kToWrite), file);
+    const std::vector<std::size_t> refusedKeys = Refused(values);
+    const std::string path = sandbox.PrintedPath(kToWrite);
+    std::string expected = table;
+    for (const std::size_t i : refusedKeys) {
+        expected += path + " の " + kKeys[i].name + "=" + values[i] + " は不正な値です\r\n";
     }
-
-    ToolRun Run(const std::vector<std::string>& arguments) {
-        ToolRun run = sandbox_.Run(arguments);
-        if (run.exitStatus != 0 || !run.errors.empty()) {
-            failures_ += "status " + std::to_string(run.exitStatus) + ", errors: " + run.errors + "\n";
-        }
-        return run;
-    }
-
-    void Expect(const std::string& what, const std::string& actual, const std::string& expected) {
-        if (actual != expected) {
-            failures_ += what + ":\n" + actual + "\ninstead of:\n" + expected + "\n";
-        }
-    }
-
-    // Matches with ? standing for any character.
-    void ExpectLike(const std::string& what, const std::string& actual, const std::string& pattern) {
-        const bool like = actual.size() == pattern.size() &&
-                          std::equal(pattern.begin(), pattern.end(), actual.begin(),
-                                     [](char wanted, char seen) { return wanted == '?' || wanted == seen; });
-        if (!like) {
-            Expect(what, actual, pattern);
-        }
-    }
-
-    void JudgeImage(const Settings& settings, const std::string& image) {
-        ChipFields fields;
+    expected += refusedKeys.empty() ? path + kWritten : kWriteFailed;
+    expect("-w 0 prints", tool("-w"), expected);
+    const std::string after = ReadFile(sandbox.FilePath("chip0.bin"));
+    refused = !refusedKeys.empty();
+    readBack = !refused && values[kVendorId] + ":" + values[kProductId] == kFtdiIds;
+    if (refused) {
+        expect("the image after a refusal", after == image ? "as it was" : "changed", "as it was");
+    } else {
+        // libftdi's reading of the image, and while the chip keeps FTDI's
+        // ids, its dump by the tool once it is plugged in again.
+        ChipFields decoded;
         std::string failure;
-        if (!DecodeChip(image, fields, failure)) {
-            failures_ += "the image after -w: " + failure + "\n";
-            return;
-        }
-        for (std::size_t i = 0; i < kKeys.size(); ++i) {
-            const auto wanted = ReadBack(settings, i, fields["SerialNumber"]);
-            if (kKeys.at(i).decoded && wanted) {
-                ExpectLike(std::string("the image's ") + kKeys.at(i).name, fields[kKeys.at(i).name], *wanted);
-            }
-        }
+        expect("libftdi reads the image", DecodeChip(after, decoded, failure) ? "" : failure, "");
+        compare("the image's ", decoded);
     }
-
-    // Plugged in again, the chip is dumped by the tool.
-    void JudgeDump(const Settings& settings) {
-        std::filesystem::remove(sandbox_.FilePath(kDump));
-        const std::string output = Run({"-r", "0"}).output;
-        const std::string done = "NO.0 の FT232H の eeprom を " + sandbox_.PrintedPath(kDump) + " に書き出しました\r\n";
-        if (!output.ends_with(done)) {
-            Expect("-r 0 after the replug prints", output, "... " + done);
-            return;
-        }
-        auto dumped = ReadSettings(ReadFile(sandbox_.FilePath(kDump)));
-        for (std::size_t i = 0; i < kKeys.size(); ++i) {
-            const auto wanted = ReadBack(settings, i, dumped["SerialNumber"]);
-            if (wanted) {
-                ExpectLike(std::string("the dump's ") + kKeys.at(i).name, dumped[kKeys.at(i).name], *wanted);
-            }
-        }
+    if (readBack) {
+        std::filesystem::remove(sandbox.FilePath(kDump));
+        const std::string done = "NO.0 の FT232H の eeprom を " + sandbox.PrintedPath(kDump) + " に書き出しました\r\n";
+        const std::string output = tool("-r");
+        expect("-r 0 after the replug prints", output.ends_with(done) ? done : output, done);
+        compare("the dump's ", SettingsOf(ReadFile(sandbox.FilePath(kDump))));
     }
-
-    std::uint64_t seed_;
-    ToolSandbox sandbox_;
-    std::string failures_;
-};
-
-double Seconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return failures.empty() ? failures : failures + "--- the file:\n" + file;
 }
 
-std::uint64_t Setting(const char* variable, const char* argument) {
+std::uint64_t Setting(const char* variable, std::uint64_t row) {
     const char* value = std::getenv(variable);
-    return std::stoull(value != nullptr && *value != '\0' ? value : argument);
+    return value != nullptr && *value != '\0' ? std::stoull(value) : row;
 }
 
 }  // namespace
-}  // namespace ft232h::e2e
 
-int main(int argc, char** argv) {
-    using namespace ft232h::e2e;
-    if (argc != 5) {
-        std::cerr << "usage: emu_round_trip SEED SHARD SHARDS FILES\n";
-        return 2;
+std::string RoundTrip(const ToolSandbox& sandbox, const RoundTripShard& shard, std::string& failures) {
+    const std::uint64_t seed = Setting("FT232H_ROUND_TRIP_SEED", shard.seed);
+    const std::uint64_t files = Setting("FT232H_ROUND_TRIP_FILES", shard.files);
+    const std::string image = ReadFile(sandbox.FilePath("chip0.bin"));
+    ChipFields fresh;
+    std::string failure;
+    if (!DecodeChip(image, fresh, failure)) {
+        throw std::runtime_error("the round trip needs a chip with FTDI's ids: " + failure);
     }
-    try {
-        const std::uint64_t seed = Setting("FT232H_ROUND_TRIP_SEED", argv[1]);
-        const std::uint64_t shard = std::stoull(argv[2]);
-        const std::uint64_t shards = std::stoull(argv[3]);
-        const std::uint64_t files = Setting("FT232H_ROUND_TRIP_FILES", argv[4]);
-        const double start = Seconds();
-        Judge judge(seed);
-        Figures figures;
-        for (std::uint64_t number = shard; number < files; number += shards) {
-            judge.Try(number, figures);
+    const std::string table =
+        "FT232H が 1 個見つかりました\r\n--------------------------\r\n[NO]       [SerialNumber]\r\n"
+        " 0          " +
+        fresh["SerialNumber"] + "\r\n--------------------------\r\n";
+    const std::time_t start = std::time(nullptr);
+    int tried = 0, refused = 0, readBack = 0, failed = 0;
+    for (std::uint64_t number = shard.shard; number < files; number += shard.shards) {
+        bool refusedFile = false;
+        bool readBackFile = false;
+        const std::string found = Try(sandbox, Generate(seed, number), image, table, refusedFile, readBackFile);
+        ++tried;
+        refused += refusedFile ? 1 : 0;
+        readBack += readBackFile ? 1 : 0;
+        if (!found.empty()) {
+            ++failed;
+            failures += "file " + std::to_string(number) + " of seed " + std::to_string(seed) + ":\n" + found;
         }
-        std::cout << "seed " << seed << ", shard " << shard << " of " << shards << ": " << figures.files << " files, "
-                  << figures.refused << " refused, " << figures.readBack << " read back with -r, " << figures.imageOnly
-                  << " with other ids judged by their image, " << figures.failed << " failed, "
-                  << static_cast<int>(Seconds() - start) << " s\n";
-        return figures.failed == 0 && figures.files > 0 ? 0 : 1;
-    } catch (const std::exception& error) {
-        std::cerr << "error: " << error.what() << "\n";
-        return 2;
     }
+    // The row then finds the chip as it plugged it in.
+    WriteFile(sandbox.FilePath("chip0.bin"), image);
+    return "seed " + std::to_string(seed) + ", shard " + std::to_string(shard.shard) + " of " +
+           std::to_string(shard.shards) + ": " + std::to_string(tried) + " files, " + std::to_string(refused) +
+           " refused, " + std::to_string(readBack) + " read back with -r, " +
+           std::to_string(tried - refused - readBack) + " with other ids judged by their image, " +
+           std::to_string(failed) + " failed, " + std::to_string(std::time(nullptr) - start) + " s\n";
 }
+
+}  // namespace ft232h::e2e
