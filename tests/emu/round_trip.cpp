@@ -20,11 +20,11 @@
 // FT232H_ROUND_TRIP_SEED and FT232H_ROUND_TRIP_FILES, when set, replace the
 // row's seed and number of files for a longer or another run.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 #include <random>
-#include <stdexcept>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -97,6 +97,7 @@ constexpr std::size_t kMadeSerialNumber = 8;
 const std::string kWritten =
     " の内容を NO.0 の FT232H の eeprom に書き込みました\r\nNO.0 の FT232H を一度抜き差しして下さい\r\n";
 const std::string kWriteFailed = "NO.0 の FT232H の eeprom 書き込みが失敗しました\r\n";
+const std::string kRule = "--------------------------\r\n";
 
 // The generator's output is the same on every standard library; only the
 // draws are ours.
@@ -216,7 +217,7 @@ constexpr const char* kDump = "ft232h_eeprom_no0.ini";
 // One file through the tool and the chip, from `image`; returns what went
 // wrong, empty when nothing did.
 std::string Try(const ToolSandbox& sandbox, const std::vector<std::string>& values, const std::string& image,
-                const std::string& table, bool& refused, bool& readBack) {
+                bool& refused, bool& readBack) {
     std::string failures;
     const auto expect = [&](const std::string& what, const std::string& actual, const std::string& expected) {
         if (!Matches(actual, expected)) {
@@ -245,12 +246,15 @@ std::string Try(const ToolSandbox& sandbox, const std::vector<std::string>& valu
     WriteFile(sandbox.FilePath(kToWrite), file);
     const std::vector<std::size_t> refusedKeys = Refused(values);
     const std::string path = sandbox.PrintedPath(kToWrite);
-    std::string expected = table;
+    // What follows the device table, which the rows judge.
+    std::string expected;
     for (const std::size_t i : refusedKeys) {
         expected += path + " の " + kKeys[i].name + "=" + values[i] + " は不正な値です\r\n";
     }
     expected += refusedKeys.empty() ? path + kWritten : kWriteFailed;
-    expect("-w 0 prints", tool("-w"), expected);
+    const std::string printed = tool("-w");
+    const std::size_t table = printed.rfind(kRule);
+    expect("-w 0 prints", table == std::string::npos ? printed : printed.substr(table + kRule.size()), expected);
     const std::string after = ReadFile(sandbox.FilePath("chip0.bin"));
     refused = !refusedKeys.empty();
     readBack = !refused && values[kVendorId] + ":" + values[kProductId] == kFtdiIds;
@@ -285,36 +289,26 @@ std::string RoundTrip(const ToolSandbox& sandbox, const RoundTripShard& shard, s
     const std::uint64_t seed = Setting("FT232H_ROUND_TRIP_SEED", shard.seed);
     const std::uint64_t files = Setting("FT232H_ROUND_TRIP_FILES", shard.files);
     const std::string image = ReadFile(sandbox.FilePath("chip0.bin"));
-    ChipFields fresh;
-    std::string failure;
-    if (!DecodeChip(image, fresh, failure)) {
-        throw std::runtime_error("the round trip needs a chip with FTDI's ids: " + failure);
-    }
-    const std::string table =
-        "FT232H が 1 個見つかりました\r\n--------------------------\r\n[NO]       [SerialNumber]\r\n"
-        " 0          " +
-        fresh["SerialNumber"] + "\r\n--------------------------\r\n";
-    const std::time_t start = std::time(nullptr);
-    int tried = 0, refused = 0, readBack = 0, failed = 0;
+    std::array<int, 4> count{};  // files, refused, read back with -r, failed
     for (std::uint64_t number = shard.shard; number < files; number += shard.shards) {
-        bool refusedFile = false;
-        bool readBackFile = false;
-        const std::string found = Try(sandbox, Generate(seed, number), image, table, refusedFile, readBackFile);
-        ++tried;
-        refused += refusedFile ? 1 : 0;
-        readBack += readBackFile ? 1 : 0;
+        bool refused = false;
+        bool readBack = false;
+        const std::string found = Try(sandbox, Generate(seed, number), image, refused, readBack);
+        count[0] += 1;
+        count[1] += refused ? 1 : 0;
+        count[2] += readBack ? 1 : 0;
         if (!found.empty()) {
-            ++failed;
+            count[3] += 1;
             failures += "file " + std::to_string(number) + " of seed " + std::to_string(seed) + ":\n" + found;
         }
     }
     // The row then finds the chip as it plugged it in.
     WriteFile(sandbox.FilePath("chip0.bin"), image);
-    return "seed " + std::to_string(seed) + ", shard " + std::to_string(shard.shard) + " of " +
-           std::to_string(shard.shards) + ": " + std::to_string(tried) + " files, " + std::to_string(refused) +
-           " refused, " + std::to_string(readBack) + " read back with -r, " +
-           std::to_string(tried - refused - readBack) + " with other ids judged by their image, " +
-           std::to_string(failed) + " failed, " + std::to_string(std::time(nullptr) - start) + " s\n";
+    std::ostringstream figures;
+    figures << "seed " << seed << ", shard " << shard.shard << " of " << shard.shards << ": " << count[0] << " files, "
+            << count[1] << " refused, " << count[2] << " read back with -r, " << count[0] - count[1] - count[2]
+            << " with other ids judged by their image, " << count[3] << " failed\n";
+    return figures.str();
 }
 
 }  // namespace ft232h::e2e
