@@ -21,12 +21,59 @@ using NumberField = Number EepromRecord::*;
 using Field =
     std::variant<TextField, NumberField<std::uint32_t>, NumberField<std::uint16_t>, NumberField<std::uint8_t>>;
 
-// One key of the file and the part of the image it holds. Its width is the
-// field's own type, so no width or offset is written twice.
+template <typename... Handlers>
+struct Overloaded : Handlers... {
+    using Handlers::operator()...;
+};
+// Clang before 17 cannot deduce an aggregate's template arguments by itself.
+template <typename... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
+
+// The values FTDI's library keeps as they are written into an FT232H, as
+// measured with it on a chip: from `lowest` to `highest` in steps of `step`.
+// Any other value it changes silently (MaxPower 99 becomes 98, a drive
+// current of 5 becomes 4, a flag of 2 becomes 1) or refuses (a C bus
+// function above 12, a vendor or product id of 0, a device type other than
+// the FT232H's), so a file holding one is refused instead.
+struct ValueSet {
+    std::uint32_t lowest = 0;
+    std::uint32_t highest = 0;
+    std::uint32_t step = 1;
+
+    [[nodiscard]] constexpr bool Holds(std::uint32_t value) const {
+        return value >= lowest && value <= highest && (value - lowest) % step == 0;
+    }
+};
+
+constexpr ValueSet kOnOff{0, 1, 1};
+constexpr ValueSet kFt232hDeviceType{kDeviceTypeFt232h, kDeviceTypeFt232h, 1};
+// A zero id is refused by the library, and a vendor id of 0xFFFF is an
+// erased chip's: the library programs it, then reads the chip as one that
+// holds nothing.
+constexpr ValueSet kVendorId{1, 0xFFFE, 1};
+constexpr ValueSet kProductId{1, 0xFFFF, 1};
+// The chip counts in units of 2 mA, and the library stops at 500 mA.
+constexpr ValueSet kMaxPower{0, 500, 2};
+constexpr ValueSet kDriveCurrent{4, 16, 4};
+// Functions 0 to 12 on every pin; the library refuses the rest.
+constexpr ValueSet kCbusFunction{0, 12, 1};
+// Strings are bounded by their buffers and by the chip's room for them.
+constexpr ValueSet kText{};
+
+// The chip keeps one channel mode (UART when none is set); given two, the
+// library keeps the first of IsFifo, IsFifoTar, IsFastSer and IsFT1248 and
+// drops the others.
+enum class Group { kNone, kChannelMode };
+
+// One key of the file, the part of the image it holds and the values the
+// chip keeps. Its width is the field's own type, so no width or offset is
+// written twice.
 struct Setting {
     std::string_view section;
     std::string_view key;
     Field field;
+    ValueSet values;
+    Group group = Group::kNone;
 };
 
 constexpr std::string_view kDesc = "DESC";
@@ -35,45 +82,56 @@ constexpr std::string_view kFt232h = "FT232H";
 
 // Both directions walk this one table; the dump writes the keys in its order.
 constexpr auto kSettings = std::to_array<Setting>({
-    {kDesc, "Manufacturer", &EepromStrings::Manufacturer},
-    {kDesc, "ManufacturerId", &EepromStrings::ManufacturerId},
-    {kDesc, "Description", &EepromStrings::Description},
-    {kDesc, "SerialNumber", &EepromStrings::SerialNumber},
-    {kCommon, "deviceType", &EepromRecord::deviceType},
-    {kCommon, "VendorId", &EepromRecord::VendorId},
-    {kCommon, "ProductId", &EepromRecord::ProductId},
-    {kCommon, "SerNumEnable", &EepromRecord::SerNumEnable},
-    {kCommon, "MaxPower", &EepromRecord::MaxPower},
-    {kCommon, "SelfPowered", &EepromRecord::SelfPowered},
-    {kCommon, "RemoteWakeup", &EepromRecord::RemoteWakeup},
-    {kCommon, "PullDownEnable", &EepromRecord::PullDownEnable},
-    {kFt232h, "ACSlowSlew", &EepromRecord::ACSlowSlew},
-    {kFt232h, "ACSchmittInput", &EepromRecord::ACSchmittInput},
-    {kFt232h, "ACDriveCurrent", &EepromRecord::ACDriveCurrent},
-    {kFt232h, "ADSlowSlew", &EepromRecord::ADSlowSlew},
-    {kFt232h, "ADSchmittInput", &EepromRecord::ADSchmittInput},
-    {kFt232h, "ADDriveCurrent", &EepromRecord::ADDriveCurrent},
-    {kFt232h, "Cbus0", &EepromRecord::Cbus0},
-    {kFt232h, "Cbus1", &EepromRecord::Cbus1},
-    {kFt232h, "Cbus2", &EepromRecord::Cbus2},
-    {kFt232h, "Cbus3", &EepromRecord::Cbus3},
-    {kFt232h, "Cbus4", &EepromRecord::Cbus4},
-    {kFt232h, "Cbus5", &EepromRecord::Cbus5},
-    {kFt232h, "Cbus6", &EepromRecord::Cbus6},
-    {kFt232h, "Cbus7", &EepromRecord::Cbus7},
-    {kFt232h, "Cbus8", &EepromRecord::Cbus8},
-    {kFt232h, "Cbus9", &EepromRecord::Cbus9},
-    {kFt232h, "FT1248Cpol", &EepromRecord::FT1248Cpol},
-    {kFt232h, "FT1248Lsb", &EepromRecord::FT1248Lsb},
-    {kFt232h, "FT1248FlowControl", &EepromRecord::FT1248FlowControl},
-    {kFt232h, "IsFifo", &EepromRecord::IsFifo},
-    {kFt232h, "IsFifoTar", &EepromRecord::IsFifoTar},
-    {kFt232h, "IsFastSer", &EepromRecord::IsFastSer},
-    {kFt232h, "IsFT1248", &EepromRecord::IsFT1248},
-    {kFt232h, "PowerSaveEnable", &EepromRecord::PowerSaveEnable},
-    {kFt232h, "DriverType", &EepromRecord::DriverType},
+    {kDesc, "Manufacturer", &EepromStrings::Manufacturer, kText},
+    {kDesc, "ManufacturerId", &EepromStrings::ManufacturerId, kText},
+    {kDesc, "Description", &EepromStrings::Description, kText},
+    {kDesc, "SerialNumber", &EepromStrings::SerialNumber, kText},
+    {kCommon, "deviceType", &EepromRecord::deviceType, kFt232hDeviceType},
+    {kCommon, "VendorId", &EepromRecord::VendorId, kVendorId},
+    {kCommon, "ProductId", &EepromRecord::ProductId, kProductId},
+    {kCommon, "SerNumEnable", &EepromRecord::SerNumEnable, kOnOff},
+    {kCommon, "MaxPower", &EepromRecord::MaxPower, kMaxPower},
+    {kCommon, "SelfPowered", &EepromRecord::SelfPowered, kOnOff},
+    {kCommon, "RemoteWakeup", &EepromRecord::RemoteWakeup, kOnOff},
+    {kCommon, "PullDownEnable", &EepromRecord::PullDownEnable, kOnOff},
+    {kFt232h, "ACSlowSlew", &EepromRecord::ACSlowSlew, kOnOff},
+    {kFt232h, "ACSchmittInput", &EepromRecord::ACSchmittInput, kOnOff},
+    {kFt232h, "ACDriveCurrent", &EepromRecord::ACDriveCurrent, kDriveCurrent},
+    {kFt232h, "ADSlowSlew", &EepromRecord::ADSlowSlew, kOnOff},
+    {kFt232h, "ADSchmittInput", &EepromRecord::ADSchmittInput, kOnOff},
+    {kFt232h, "ADDriveCurrent", &EepromRecord::ADDriveCurrent, kDriveCurrent},
+    {kFt232h, "Cbus0", &EepromRecord::Cbus0, kCbusFunction},
+    {kFt232h, "Cbus1", &EepromRecord::Cbus1, kCbusFunction},
+    {kFt232h, "Cbus2", &EepromRecord::Cbus2, kCbusFunction},
+    {kFt232h, "Cbus3", &EepromRecord::Cbus3, kCbusFunction},
+    {kFt232h, "Cbus4", &EepromRecord::Cbus4, kCbusFunction},
+    {kFt232h, "Cbus5", &EepromRecord::Cbus5, kCbusFunction},
+    {kFt232h, "Cbus6", &EepromRecord::Cbus6, kCbusFunction},
+    {kFt232h, "Cbus7", &EepromRecord::Cbus7, kCbusFunction},
+    {kFt232h, "Cbus8", &EepromRecord::Cbus8, kCbusFunction},
+    {kFt232h, "Cbus9", &EepromRecord::Cbus9, kCbusFunction},
+    {kFt232h, "FT1248Cpol", &EepromRecord::FT1248Cpol, kOnOff},
+    {kFt232h, "FT1248Lsb", &EepromRecord::FT1248Lsb, kOnOff},
+    {kFt232h, "FT1248FlowControl", &EepromRecord::FT1248FlowControl, kOnOff},
+    {kFt232h, "IsFifo", &EepromRecord::IsFifo, kOnOff, Group::kChannelMode},
+    {kFt232h, "IsFifoTar", &EepromRecord::IsFifoTar, kOnOff, Group::kChannelMode},
+    {kFt232h, "IsFastSer", &EepromRecord::IsFastSer, kOnOff, Group::kChannelMode},
+    {kFt232h, "IsFT1248", &EepromRecord::IsFT1248, kOnOff, Group::kChannelMode},
+    {kFt232h, "PowerSaveEnable", &EepromRecord::PowerSaveEnable, kOnOff},
+    {kFt232h, "DriverType", &EepromRecord::DriverType, kOnOff},
 });
 static_assert(kSettings.size() == 37);
+// Every set fits its field, so a value in its set is never cut.
+static_assert(std::ranges::all_of(kSettings, [](const Setting& setting) {
+    return std::visit(Overloaded{
+                          [](TextField) { return true; },
+                          [&]<typename Number>(NumberField<Number>) {
+                              return setting.values.highest <= std::numeric_limits<Number>::max() &&
+                                     setting.values.lowest <= setting.values.highest && setting.values.step > 0;
+                          },
+                      },
+                      setting.field);
+}));
 // The four strings lead the table in the order of EepromStrings.
 static_assert(kSettings[0].key == "Manufacturer" && kSettings[1].key == "ManufacturerId" &&
               kSettings[2].key == "Description" && kSettings[3].key == "SerialNumber");
@@ -83,14 +141,6 @@ static_assert(kSettings[0].key == "Manufacturer" && kSettings[1].key == "Manufac
 constexpr std::size_t kLongestValue = kEepromStringSize - 1;
 // How much of a refused value the message shows.
 constexpr std::size_t kLongestShownValue = kLongestValue;
-
-template <typename... Handlers>
-struct Overloaded : Handlers... {
-    using Handlers::operator()...;
-};
-// Clang before 17 cannot deduce an aggregate's template arguments by itself.
-template <typename... Handlers>
-Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 std::string_view TextOf(const EepromString& buffer) {
     // A buffer the library left without a terminator is read as its first
@@ -153,8 +203,9 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t ma
     return static_cast<std::uint32_t>(value);
 }
 
-// Stores one value read from the file; false when it is not a valid value
-// for its field, leaving the field as it was.
+// Stores one value read from the file; false when it is not a number in
+// the key's set (an empty value is 0) or a string its buffer can hold,
+// leaving the field as it was.
 bool StoreValue(const Setting& setting, std::string_view text, EepromRecord& record, EepromStrings& strings) {
     return std::visit(Overloaded{
                           [&](TextField field) {
@@ -173,12 +224,21 @@ bool StoreValue(const Setting& setting, std::string_view text, EepromRecord& rec
                               const auto value = text.size() > kLongestValue
                                                      ? std::nullopt
                                                      : ParseNumber(text, std::numeric_limits<Number>::max());
-                              if (!value) {
+                              if (!value || !setting.values.Holds(*value)) {
                                   return false;
                               }
                               record.*field = static_cast<Number>(*value);
                               return true;
                           },
+                      },
+                      setting.field);
+}
+
+// Whether a number key holds anything but 0 in the record.
+bool IsSet(const Setting& setting, const EepromRecord& record) {
+    return std::visit(Overloaded{
+                          [](TextField) { return false; },
+                          [&](auto field) { return record.*field != 0; },
                       },
                       setting.field);
 }
@@ -255,14 +315,27 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, cons
         report.access = SettingsFileAccess::kUnreadable;
         return false;
     }
-    const std::array<bool, kSettings.size()> overflowing = StringsBeyondTheChip(*texts);
+    std::array<bool, kSettings.size()> refused = StringsBeyondTheChip(*texts);
     EepromRecord record{};
+    std::vector<std::size_t> modesSet;
     for (std::size_t i = 0; i < kSettings.size(); ++i) {
         const Setting& setting = kSettings[i];
-        const std::string& text = (*texts)[i];
-        // Every bad value is reported, so one run shows all there is to fix.
-        if (!StoreValue(setting, text, record, strings) || overflowing[i]) {
-            report.refused.push_back({setting.key, ShownValue(text)});
+        if (!StoreValue(setting, (*texts)[i], record, strings)) {
+            refused[i] = true;
+        } else if (setting.group == Group::kChannelMode && IsSet(setting, record)) {
+            modesSet.push_back(i);
+        }
+    }
+    // Two channel modes cannot both be kept: each one set is named.
+    if (modesSet.size() > 1) {
+        for (const std::size_t i : modesSet) {
+            refused[i] = true;
+        }
+    }
+    // Every bad value is reported, so one run shows all there is to fix.
+    for (std::size_t i = 0; i < kSettings.size(); ++i) {
+        if (refused[i]) {
+            report.refused.push_back({kSettings[i].key, ShownValue((*texts)[i])});
         }
     }
     if (!report.refused.empty()) {

@@ -44,11 +44,14 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
 // strings. Numbers are decimal, or hexadecimal after 0x. True when the
 // device took the image.
 // Before the device is opened, false with `report` saying why when the file
-// is missing or cannot be read, or when a value is not a number that fits
-// its field or is a string of more than 63 bytes, or when the strings
-// together do not fit the chip (kMaxStoredStringBytes; then every string
-// that takes room there is refused). Every such key is listed, in the order
-// of the file's table; the device is then left alone. Prints nothing.
+// is missing or cannot be read, or when a value is not a number that the
+// chip keeps as written for its key (each key has its set of values, which
+// for some keys leaves out 0, and so a missing key), or is a string of more
+// than 63 bytes, or when more than one channel mode is set (then each one
+// set is refused), or when the strings together do not fit the chip
+// (kMaxStoredStringBytes; then every string that takes room there is
+// refused). Every such key is listed, in the order of the file's table; the
+// device is then left alone. Prints nothing.
 bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath,
                          SettingsFileReport& report);
 

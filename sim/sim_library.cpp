@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "d2xx/eeprom_record.hpp"
+#include "sim/record_values.hpp"
 #include "sim/sim_module.hpp"
 #include "sim/sim_state.hpp"
 
@@ -371,7 +372,7 @@ FtStatus SimEepromRead(FtHandle handle, void* eepromData, std::uint32_t eepromDa
             device.type != kDeviceTypeFt232h) {
             return call.Finish(kFtInvalidParameter);
         }
-        if (!device.eeprom.programmed) {
+        if (!device.eeprom.programmed || ReadsAsNotProgrammed(FromRecordBytes(device.eeprom.record))) {
             return call.Finish(kFtEepromNotProgrammed);
         }
         std::memcpy(eepromData, device.eeprom.record.data(), kEepromRecordSize);
@@ -427,6 +428,12 @@ FtStatus SimEepromProgram(FtHandle handle, void* eepromData, std::uint32_t eepro
         if (call.State().strictLimits && !WithinStrictLimits(eeprom)) {
             return call.Finish(kFtInvalidParameter);
         }
+        FtStatus refusal = kFtOk;
+        const auto stored = RecordAsProgrammed(FromRecordBytes(eeprom.record), refusal);
+        if (!stored) {
+            return call.Finish(refusal);
+        }
+        eeprom.record = ToRecordBytes(*stored);
         eeprom.serialNumber = StoredSerialNumber(eeprom.serialNumber, eeprom.manufacturerId, device.locId);
         device.eeprom = std::move(eeprom);
         std::string error;

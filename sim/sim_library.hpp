@@ -14,9 +14,15 @@
 //   6  a null pointer; an EEPROM record whose size is not 44 or whose
 //      deviceType is not the device's, or a device that is no FT232H;
 //      a string to program without a terminator in its 64 bytes; with
-//      strict_limits, strings the chip cannot hold
+//      strict_limits, strings the chip cannot hold; a record FTDI's library
+//      refuses (record_values.hpp: a zero vendor or product id, a C bus
+//      function above 12)
 //   12 / 13  the state file could not be saved after programming / erasing
-//   15 FT_EEPROM_Read of an erased EEPROM
+//   15 FT_EEPROM_Read of an erased EEPROM, or of one whose vendor id is
+//      0xFFFF
+// FT_EEPROM_Program stores the other values as FTDI's library does
+// (record_values.hpp): MaxPower in 2 mA steps up to 500, flags as 0 or 1,
+// drive currents other than 4, 8, 12 and 16 as 4, one channel mode.
 //   18 the state file does not load
 #pragma once
 

@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
+
+#include "tests/e2e/tool_sandbox.hpp"
 
 namespace ft232h::e2e {
 
@@ -21,5 +24,19 @@ std::string FactoryImage(const std::string& serial);
 std::string WithChecksum(const std::string& image);
 // False with `failure` set for a blank or corrupt image.
 bool DecodeChip(const std::string& image, ChipFields& fields, std::string& failure);
+
+// Which generated settings files a round trip tries: those numbered `shard`,
+// `shard` + `shards`, ... below `files`, of the sequence `seed`.
+struct RoundTripShard {
+    std::uint64_t seed = 0;
+    std::uint64_t shard = 0;
+    std::uint64_t shards = 1;
+    std::uint64_t files = 0;
+};
+// Puts each of those files through -w (and -r) on the virtual chip 0 of
+// `sandbox`, starting each from the chip's image as it is found, and leaves
+// that image in place at the end (tests/emu/round_trip.cpp). Adds what went
+// wrong with each file to `failures`; returns a line of figures.
+std::string RoundTrip(const ToolSandbox& sandbox, const RoundTripShard& shard, std::string& failures);
 
 }  // namespace ft232h::e2e

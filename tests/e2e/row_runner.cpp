@@ -17,7 +17,7 @@
 //   state LINE            a line of the simulator's world before the first run
 //   file NAME TEXT        appends TEXT and CR LF to a file beside the tool
 //   raw NAME TEXT         appends TEXT alone
-//   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO
+//   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO (replacing TO)
 //   hardlink NAME TARGET  another name for the file TARGET
 //   owner NAME USER       gives the file to USER and USER's group (root only)
 //   notes NAME COUNT      appends COUNT lines of a user's notes to a file
@@ -39,6 +39,8 @@
 //   calls [CALL...]       what the last run called on devices, Name@device
 //   after DEVICE LINE     a line of that device that differs after the row
 //   expect NAME TEXT      a line the file NAME must hold after the row
+//   alike NAME OTHER      the two settings files hold the same keys with the
+//                         same values, quotes aside, here
 //   nofile NAME           the file must not exist, here
 //   expmode NAME OCTAL    its permission bits, here
 //   expowner NAME USER    its owner and group are USER's, here
@@ -57,6 +59,10 @@
 //   image CHIP KEY TEXT   a field libftdi decodes that differs after the row
 //                         (? stands for any character); none: the same bytes
 //   image CHIP blank      the chip is left erased
+//   roundtrip SEED SHARD SHARDS FILES
+//                         generated settings files through -w and a replug
+//                         on chip 0 (tests/emu/round_trip.cpp), the files
+//                         SHARD, SHARD + SHARDS, ... below FILES of SEED
 //
 // TEXT may hold \r \n \t \\ and \xHH; out and expect convert their text from
 // UTF-8 to Shift_JIS first (escaped bytes stay as written) and replace {dir}
@@ -325,29 +331,10 @@ void CheckChip(const Chip& chip, std::size_t index, const std::string& after) {
     const ChipFields actual = Decoded(after, what);
     for (const auto& [key, pattern] : chip.changes) {
         const auto found = actual.find(key);
-        const bool matches = found != actual.end() && found->second.size() == pattern.size() &&
-                             std::equal(pattern.begin(), pattern.end(), found->second.begin(),
-                                        [](char wanted, char seen) { return wanted == '?' || wanted == seen; });
+        const bool matches = found != actual.end() && Matches(found->second, pattern);
         expected[key] = matches ? found->second : pattern;
     }
     ExpectEqual(what, Listed(actual), Listed(expected));
-}
-
-// A settings file's key=value lines, quotes removed.
-std::map<std::string, std::string> Settings(const std::string& text) {
-    std::map<std::string, std::string> settings;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        const auto equals = line.find('=');
-        if (equals != std::string::npos) {
-            std::string value = line.substr(equals + 1, line.find_last_not_of('\r') - equals);
-            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-                value = value.substr(1, value.size() - 2);
-            }
-            settings[line.substr(0, equals)] = value;
-        }
-    }
-    return settings;
 }
 
 // The file with the line of `key` replaced, as a user edits a dump.
@@ -482,7 +469,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         } else if (directive == "mode") {
             chmod(path(name).c_str(), static_cast<mode_t>(std::stoul(text, nullptr, 8)));
         } else if (directive == "copy") {
-            std::filesystem::copy_file(path(name), path(text));
+            std::filesystem::copy_file(path(name), path(text), std::filesystem::copy_options::overwrite_existing);
         } else if (directive == "hardlink") {
             std::filesystem::create_hard_link(path(text), path(name));
         } else if (directive == "owner") {
@@ -547,9 +534,11 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         } else if (directive == "edit") {
             const auto [key, value] = Split(text);
             WriteFile(path(name), Edited(ReadFile(path(name)), key, Unescape(value, false)));
+        } else if (directive == "alike") {
+            ExpectEqual(line, Listed(SettingsOf(ReadFile(path(text)))), Listed(SettingsOf(ReadFile(path(name)))));
         } else if (directive == "agrees") {
             const std::vector<std::string> words = Words(rest);
-            const auto settings = Settings(ReadFile(path(words.at(0))));
+            const auto settings = SettingsOf(ReadFile(path(words.at(0))));
             std::size_t agreeing = 0;
             for (const auto& [key, value] : Decoded(ReadFile(path(ImageName(std::stoul(words.at(1))))), line)) {
                 if (const auto found = settings.find(key); found != settings.end()) {
@@ -573,6 +562,16 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             stat(path(name).c_str(), &status);
             ExpectEqual("owner of " + name, std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid),
                         std::to_string(User(text).pw_uid) + ":" + std::to_string(User(text).pw_gid));
+        } else if (directive == "roundtrip") {
+            const std::vector<std::string> words = Words(rest);
+            std::string wrong;
+            std::cout << RoundTrip(sandbox,
+                                   {std::stoull(words.at(0)), std::stoull(words.at(1)), std::stoull(words.at(2)),
+                                    std::stoull(words.at(3))},
+                                   wrong);
+            if (!wrong.empty()) {
+                Fail(line + ":\n" + wrong);
+            }
         } else if (directive == "expmode") {
             struct stat status {};
             stat(path(name).c_str(), &status);

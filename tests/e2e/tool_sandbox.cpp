@@ -362,4 +362,26 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
                       environment);
 }
 
+std::map<std::string, std::string> SettingsOf(const std::string& text) {
+    std::map<std::string, std::string> settings;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) {
+            std::string value = line.substr(equals + 1, line.find_last_not_of('\r') - equals);
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+                value = value.substr(1, value.size() - 2);
+            }
+            settings[line.substr(0, equals)] = value;
+        }
+    }
+    return settings;
+}
+
+bool Matches(const std::string& text, const std::string& pattern) {
+    return text.size() == pattern.size() &&
+           std::equal(pattern.begin(), pattern.end(), text.begin(),
+                      [](char wanted, char seen) { return wanted == '?' || wanted == seen; });
+}
+
 }  // namespace ft232h::e2e

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -97,5 +98,10 @@ private:
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+// A settings file's key=value lines, quotes removed.
+std::map<std::string, std::string> SettingsOf(const std::string& text);
+// `text` is `pattern`, where ? in the pattern stands for any character.
+bool Matches(const std::string& text, const std::string& pattern);
 
 }  // namespace ft232h::e2e
