@@ -6,6 +6,8 @@ set(FT232H_GNU_WARNINGS
 # What a sanitized build of the project's own code compiles and links with.
 set(FT232H_SANITIZER_COMPILE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 set(FT232H_SANITIZER_LINK_FLAGS -fsanitize=address,undefined)
+# What a build that counts its lines (the coverage preset) compiles and links with.
+set(FT232H_COVERAGE_FLAGS --coverage)
 
 # Compiler settings shared by every target of the project, as one interface
 # target so that nothing touches the global flags.
@@ -42,10 +44,19 @@ else()
     set(FT232H_SHIFT_JIS_MESSAGES OFF)
 endif()
 
-if(FT232H_SANITIZE)
-    target_compile_options(ft232h_options INTERFACE ${FT232H_SANITIZER_COMPILE_FLAGS})
-    target_link_options(ft232h_options INTERFACE ${FT232H_SANITIZER_LINK_FLAGS})
-endif()
+# The sanitizers of a sanitize build and the line counts of a coverage build,
+# for an interface target of options (the tool's, the emulator's).
+function(ft232h_add_instrumentation options)
+    if(FT232H_SANITIZE)
+        target_compile_options(${options} INTERFACE ${FT232H_SANITIZER_COMPILE_FLAGS})
+        target_link_options(${options} INTERFACE ${FT232H_SANITIZER_LINK_FLAGS})
+    endif()
+    if(FT232H_COVERAGE)
+        target_compile_options(${options} INTERFACE ${FT232H_COVERAGE_FLAGS})
+        target_link_options(${options} INTERFACE ${FT232H_COVERAGE_FLAGS})
+    endif()
+endfunction()
+ft232h_add_instrumentation(ft232h_options)
 
 # Coverage feedback for libFuzzer from every library a fuzz target links; the
 # targets themselves link the fuzzer's own main (tests/fuzz).
