@@ -1,6 +1,6 @@
 // The option word against a plain reading of its rule, the device number
-// against strtoll, then the whole command line against a fake library whose
-// devices never open, so that every path up to the operation runs without
+// against strtoll, then the whole command line against the simulated
+// library, whose devices never open, so that every path up to the operation runs without
 // touching a file. Input: the option word as a FuzzedDataProvider string
 // (ended by a backslash and one other byte), the rest as the device number.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -13,16 +13,20 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/command_line.hpp"
+#include "d2xx/d2xx_binding.hpp"
+#include "sim/sim_in_process.hpp"
+#include "sim/sim_state.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
+#include "tests/fuzz/sim_world.hpp"
 #include "tests/support/fake_console.hpp"
-#include "tests/support/fake_d2xx.hpp"
 
 namespace {
 
 namespace fuzz = ft232h::fuzz;
-using ft232h::testing::FakeEntryPoint;
+namespace sim = ft232h::sim;
 
 // The first row whose word starts with the argument, its ASCII capitals
 // folded; nullptr when none does.
@@ -64,16 +68,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // FT232H devices at 0, 2 and 7; none opens, so every operation fails at
     // FT_Open, and without a module directory the file commands stop before.
-    ft232h::testing::FakeD2xx fake;
-    fake.StatusOf(FakeEntryPoint::kOpen) = ft232h::kFtDeviceNotFound;
+    sim::SimState world;
+    world.faults.push_back({sim::EntryPoint::Open, ft232h::kFtDeviceNotFound, std::nullopt});
+    fuzz::UseWorld(world);
+    static const ft232h::D2xxBinding d2xx(sim::InProcessLibrary());
     ft232h::testing::FakeConsole console;
-    const ft232h::D2xxBinding d2xx = fake.Binding();
     const ft232h::DeviceTable devices{{0, {}}, {2, {}}, {7, {}}};
     ft232h::RunCommandLine(console, d2xx, devices, std::nullopt, option, number);
+    const std::vector<sim::SimLogEntry> calls = fuzz::Calls();
 
     const bool known = parsed && (*parsed == 0 || *parsed == 2 || *parsed == 7);
     if (row == nullptr || !known) {
-        fuzz::Require(fake.calls.empty(), "the library was called without a device");
+        fuzz::Require(calls.empty(), "the library was called without a device");
     }
     if (row != nullptr && !known) {
         // The not-found line shows the argument exactly as typed.
@@ -84,9 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Require(shown, "the device number was not shown as typed");
     }
     if (row != nullptr && known && row->settingsFilePrefix.empty()) {
-        const ft232h::testing::FakeCall* open = fake.LastCallOf(FakeEntryPoint::kOpen);
-        fuzz::Require(open != nullptr && open->deviceIndex == *parsed, "the selected device was not the one opened");
-        fuzz::Require(fake.CountOf(FakeEntryPoint::kClose) == 0, "a device that did not open was closed");
+        fuzz::Require(calls.size() == 1 && calls[0].entryPoint == "FT_Open" && calls[0].Argument("index") != nullptr &&
+                          *calls[0].Argument("index") == std::to_string(*parsed),
+                      "the selected device was not the one opened, or a device that did not open was closed");
     }
     for (const auto& event : console.events) {
         fuzz::Require(event.kind != ft232h::testing::FakeConsole::Kind::kBeginNotice,

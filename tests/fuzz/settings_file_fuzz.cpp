@@ -1,28 +1,39 @@
-// Any bytes as a settings file under the write name, programmed into a fake
-// device. Beyond "no crash, no overrun, no hang": the file stays as it was; a
-// refused file never reaches the device and is reported; and what the device
-// took, dumped again, shows every string and every plainly written number as
-// the reference reads them from the file, and programs the very same image
-// once more.
+// Any bytes as a settings file under the write name, programmed into an
+// FT232H of the simulated library, which keeps values as FTDI's does.
+// Beyond "no crash, no overrun, no hang": the file stays as it was; a refused
+// file never reaches the device and is reported; a file the tool accepts,
+// the library takes; and what the chip then holds, dumped again, shows every
+// string and every plainly written number as the reference reads them from
+// the file (but for what the chip keeps in its own way: no ManufacturerId, a
+// serial number the library makes up for an empty one), and programs the
+// very same image once more.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "d2xx/d2xx_binding.hpp"
 #include "eeprom/settings_file.hpp"
+#include "sim/sim_in_process.hpp"
+#include "sim/sim_state.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
-#include "tests/support/fake_d2xx.hpp"
+#include "tests/fuzz/sim_world.hpp"
 
 namespace {
 
 namespace fuzz = ft232h::fuzz;
-using ft232h::testing::FakeCall;
-using ft232h::testing::FakeD2xx;
-using ft232h::testing::FakeEntryPoint;
+namespace sim = ft232h::sim;
+
+// The FT232H at list position 3, behind three FT232R.
+constexpr std::int32_t kDevice = 3;
+
+const ft232h::D2xxBinding& Library() {
+    static const ft232h::D2xxBinding library(sim::InProcessLibrary());
+    return library;
+}
 
 // The number a value plainly stands for, as the C library reads it: decimal
 // digits, or hexadecimal ones after 0x; nothing for anything else.
@@ -36,22 +47,30 @@ std::optional<unsigned long long> PlainNumber(const std::string& text) {
     return std::strtoull(digits.c_str(), nullptr, hexadecimal ? 16 : 10);
 }
 
-// The image the device was given, or nothing when the file was refused.
-std::optional<FakeCall> Programmed(const std::filesystem::path& path) {
-    FakeD2xx fake;
+// What the chip holds after the file was programmed into an erased one, or
+// nothing when the file was refused.
+std::optional<sim::SimEeprom> Programmed(const std::filesystem::path& path) {
+    sim::SimDevice ft232r;
+    ft232r.type = 5;
+    sim::SimState world;
+    world.devices.resize(kDevice + 1, ft232r);
+    world.devices[kDevice].type = ft232h::kDeviceTypeFt232h;
+    fuzz::UseWorld(world);
     ft232h::SettingsFileReport report;
-    const bool result = ft232h::WriteEepromFromFile(fake.Binding(), 3, path.string(), report);
-    const FakeCall* program = fake.LastCallOf(FakeEntryPoint::kEepromProgram);
-    if (program == nullptr) {
-        fuzz::Require(!result && fake.calls.empty(), "a refused file still reached the device");
+    const bool result = ft232h::WriteEepromFromFile(Library(), kDevice, path.string(), report);
+    const std::vector<sim::SimLogEntry> calls = fuzz::Calls();
+    if (calls.empty()) {
+        fuzz::Require(!result, "nothing reached the device, yet success was reported");
         fuzz::Require(report.access != ft232h::SettingsFileAccess::kRead || !report.refused.empty(),
                       "a refused file was not reported");
         return std::nullopt;
     }
-    fuzz::Require(result && fake.Sequence() == std::vector{FakeEntryPoint::kOpen, FakeEntryPoint::kEepromProgram,
-                                                           FakeEntryPoint::kClose},
-                  "the device took the image, but not in open, program, close, or failure was reported");
-    return *program;
+    fuzz::Require(calls.size() == 3 && calls[0].entryPoint == "FT_Open" && calls[1].entryPoint == "FT_EEPROM_Program" &&
+                      calls[2].entryPoint == "FT_Close",
+                  "the device was not opened, programmed and closed");
+    fuzz::Require(calls[1].status == ft232h::kFtOk, "the library refused a file that the tool accepted");
+    fuzz::Require(result, "the chip took the file, yet failure was reported");
+    return fuzz::World().devices[kDevice].eeprom;
 }
 
 }  // namespace
@@ -60,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const std::filesystem::path toWrite = fuzz::ScratchFile("ft232h_eeprom_to_write_no3.ini");
     fuzz::WriteWholeFile(toWrite, bytes);
-    const std::optional<FakeCall> programmed = Programmed(toWrite);
+    const std::optional<sim::SimEeprom> programmed = Programmed(toWrite);
     fuzz::Require(fuzz::ReadWholeFile(toWrite) == bytes, "programming changed the settings file");
     if (!programmed) {
         return 0;
@@ -68,30 +87,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::filesystem::path dump = fuzz::ScratchFile("ft232h_eeprom_no3.ini");
     std::filesystem::remove(dump);
-    {
-        // One fake at a time: the second programming below makes its own.
-        FakeD2xx device;
-        device.eeprom = programmed->record;
-        device.eepromStrings = programmed->strings;
-        ft232h::SettingsFileReport report;
-        fuzz::Require(ft232h::ReadEepromToFile(device.Binding(), 3, dump.string(), report),
-                      "the programmed image does not dump");
-    }
+    ft232h::SettingsFileReport report;
+    fuzz::Require(ft232h::ReadEepromToFile(Library(), kDevice, dump.string(), report),
+                  "the programmed image does not dump");
     const fuzz::ReferenceFile file = fuzz::ParseReferenceFile(bytes);
     for (const fuzz::ReferenceSection& section : fuzz::ParseReferenceFile(fuzz::ReadWholeFile(dump)).sections) {
         for (const fuzz::ReferenceEntry& entry : section.entries) {
             const std::string written = fuzz::ReferenceRead(file, section.name, entry.key).value_or("");
-            if (section.name == "DESC") {
-                fuzz::Require(fuzz::ReferenceUnquote(entry.value) == written, "a string differs from the file");
+            const std::string shown = fuzz::ReferenceUnquote(entry.value);
+            if (entry.key == "ManufacturerId") {
+                fuzz::Require(shown == programmed->serialNumber.substr(0, 2),
+                              "ManufacturerId is not the serial number's first two characters");
+            } else if (entry.key == "SerialNumber" && written.empty()) {
+                fuzz::Require(shown == programmed->serialNumber, "the serial number the library made is not shown");
+            } else if (section.name == "DESC") {
+                fuzz::Require(shown == written, "a string differs from the file");
             } else {
                 const auto number = PlainNumber(written.empty() ? "0" : written);
                 fuzz::Require(!number || entry.value == std::to_string(*number), "a number differs from the file");
             }
         }
     }
-    const std::optional<FakeCall> again = Programmed(dump);
-    fuzz::Require(again && std::memcmp(&again->record, &programmed->record, sizeof again->record) == 0 &&
-                      std::memcmp(&again->strings, &programmed->strings, sizeof again->strings) == 0,
+    const std::optional<sim::SimEeprom> again = Programmed(dump);
+    fuzz::Require(again && again->record == programmed->record && again->manufacturer == programmed->manufacturer &&
+                      again->description == programmed->description && again->serialNumber == programmed->serialNumber,
                   "the dump does not program the same image");
     return 0;
 }

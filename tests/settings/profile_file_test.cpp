@@ -8,17 +8,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <utility>
 
+#include "d2xx/d2xx_binding.hpp"
+#include "eeprom/erase_init.hpp"
 #include "eeprom/profile_file_calls.hpp"
 #include "eeprom/profile_text.hpp"
 #include "eeprom/settings_file.hpp"
+#include "sim/sim_in_process.hpp"
+#include "sim/sim_state.hpp"
 #include "tests/settings/recorded_calls.hpp"
 #include "tests/settings/temporary_directory.hpp"
-#include "tests/support/fake_d2xx.hpp"
 
 // Every file and directory this process syncs, as its device and inode. The
 // service calls fsync directly, so this definition takes its place.
@@ -160,10 +164,22 @@ TEST_F(ProfileFile, AFileIsNeverReadNorWrittenBeyondTheSizeCap) {
 // The order of the calls is the crash test's to judge; this is that the
 // system's calls really sync what they say.
 TEST_F(ProfileFile, ADumpEndsWithTheFileAndItsDirectorySynced) {
-    testing::FakeD2xx fake;
+    // The simulated library's world lies in a directory of its own, so that
+    // only the dump's own syncs are seen.
+    const TemporaryDirectory world;
+    sim::SimState state;
+    sim::SimDevice& device = state.devices.emplace_back();
+    device.type = kDeviceTypeFt232h;
+    device.eeprom.programmed = true;
+    device.eeprom.record = sim::ToRecordBytes(DefaultEepromRecord());
+    const std::string statePath = world.File("state.txt");
+    std::string error;
+    ASSERT_TRUE(sim::SaveStateFile(statePath, state, error)) << error;
+    ASSERT_EQ(setenv(sim::kStateEnvironmentVariable, statePath.c_str(), 1), 0);
+    const D2xxBinding d2xx(sim::InProcessLibrary());
     SettingsFileReport report;
     synced.clear();
-    ASSERT_TRUE(ReadEepromToFile(fake.Binding(), 0, path, report));
+    ASSERT_TRUE(ReadEepromToFile(d2xx, 0, path, report));
     EXPECT_EQ(synced, (std::set{IdentityOf(path), IdentityOf(directory.Path().string())}));
 }
 
