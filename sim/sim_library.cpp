@@ -188,11 +188,6 @@ std::uint32_t DeviceTypeOf(const void* record) {
     return deviceType;
 }
 
-bool WithinStrictLimits(const SimEeprom& eeprom) {
-    return StoredStringBytesOf(eeprom.manufacturer, eeprom.manufacturerId, eeprom.description, eeprom.serialNumber)
-               .Total() <= kMaxStoredStringBytes;
-}
-
 // FTDI's library does not store an empty serial number when ManufacturerId
 // is given: it makes one of ManufacturerId's first two characters and six
 // more of its own, which the loc id stands in for here so that runs repeat.
@@ -425,9 +420,6 @@ FtStatus SimEepromProgram(FtHandle handle, void* eepromData, std::uint32_t eepro
         eeprom.manufacturerId = *manufacturerIdBytes;
         eeprom.description = *descriptionBytes;
         eeprom.serialNumber = *serialNumberBytes;
-        if (call.State().strictLimits && !WithinStrictLimits(eeprom)) {
-            return call.Finish(kFtInvalidParameter);
-        }
         FtStatus refusal = kFtOk;
         const auto stored = RecordAsProgrammed(FromRecordBytes(eeprom.record), refusal);
         if (!stored) {

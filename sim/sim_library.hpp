@@ -13,10 +13,9 @@
 //   3  FT_Open of a device that is in use, or already open in this process
 //   6  a null pointer; an EEPROM record whose size is not 44 or whose
 //      deviceType is not the device's, or a device that is no FT232H;
-//      a string to program without a terminator in its 64 bytes; with
-//      strict_limits, strings the chip cannot hold; a record FTDI's library
-//      refuses (record_values.hpp: a zero vendor or product id, a C bus
-//      function above 12)
+//      a string to program without a terminator in its 64 bytes; a record
+//      FTDI's library refuses (record_values.hpp: a zero vendor or product
+//      id, a C bus function above 12)
 //   12 / 13  the state file could not be saved after programming / erasing
 //   15 FT_EEPROM_Read of an erased EEPROM, or of one whose vendor id is
 //      0xFFFF

@@ -38,7 +38,7 @@ std::string_view TakeLine(std::string_view& text) {
     return line;
 }
 
-bool IsBlank(char c) {
+bool IsSpaceOrTab(char c) {
     return c == ' ' || c == '\t';
 }
 
@@ -174,7 +174,7 @@ public:
 
 private:
     bool ParseLine(std::string_view line, std::string& what) {
-        while (!line.empty() && IsBlank(line.front())) {
+        while (!line.empty() && IsSpaceOrTab(line.front())) {
             line.remove_prefix(1);
         }
         if (line.empty() || line.front() == '#') {
@@ -190,7 +190,7 @@ private:
         if (key == "fault") {
             return ParseFault(value, what);
         }
-        if (key == "log" || key == "strict_limits" || key == "create_count" || key == "get_count") {
+        if (key == "log" || key == "create_count" || key == "get_count") {
             return ParseOption(key, value, what);
         }
         if (!current_) {
@@ -246,9 +246,6 @@ private:
         }
         if (key == "log") {
             return ParseFlag(value, state_.log, what);
-        }
-        if (key == "strict_limits") {
-            return ParseFlag(value, state_.strictLimits, what);
         }
         std::uint32_t number = 0;
         if (!ParseNumberInto(value, number, what)) {
@@ -518,9 +515,6 @@ std::string FormatState(const SimState& state) {
     if (state.log) {
         out << "log 1\n";
     }
-    if (state.strictLimits) {
-        out << "strict_limits 1\n";
-    }
     if (state.createCount) {
         out << "create_count " << *state.createCount << '\n';
     }
@@ -609,55 +603,12 @@ std::string LogPathForState(const std::string& statePath) {
     return directory + kLogFileName;
 }
 
-EepromRecord DefaultEepromRecord() {
-    EepromRecord record;
-    record.deviceType = kDeviceTypeFt232h;
-    record.VendorId = 0x0403;
-    record.ProductId = 0x6014;
-    record.SerNumEnable = 1;
-    record.MaxPower = 100;
-    record.ACDriveCurrent = 4;
-    record.ADDriveCurrent = 4;
-    record.DriverType = 1;
-    return record;
-}
-
 RecordBytes ToRecordBytes(const EepromRecord& record) {
     return std::bit_cast<RecordBytes>(record);
 }
 
 EepromRecord FromRecordBytes(const RecordBytes& bytes) {
     return std::bit_cast<EepromRecord>(bytes);
-}
-
-std::array<char, kNodeSerialSize> NodeSerial(std::string_view text) {
-    return FixedField<kNodeSerialSize>(text);
-}
-
-SimDevice MakeFt232hDevice(std::string_view serial) {
-    SimDevice device;
-    device.type = kDeviceTypeFt232h;
-    device.flags = 0x2;  // high-speed
-    device.id = 0x04036014;
-    device.serialNumber = NodeSerial(serial);
-    device.description = FixedField<kNodeDescriptionSize>("USB <-> Serial Converter");
-    device.eeprom.programmed = true;
-    device.eeprom.record = ToRecordBytes(DefaultEepromRecord());
-    device.eeprom.manufacturer = "FTDI";
-    device.eeprom.manufacturerId = "FT";
-    device.eeprom.description = "USB <-> Serial Converter";
-    device.eeprom.serialNumber = std::string(serial.substr(0, kMaxEepromStringLength));
-    return device;
-}
-
-SimDevice MakeOtherDevice(std::string_view serial, std::uint32_t type) {
-    SimDevice device;
-    device.type = type;
-    device.flags = 0x2;
-    device.id = 0x04036010;
-    device.serialNumber = NodeSerial(serial);
-    device.description = FixedField<kNodeDescriptionSize>("Dual RS232-HS A");
-    return device;
 }
 
 std::string ToHex(std::span<const std::uint8_t> bytes) {

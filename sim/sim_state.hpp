@@ -18,10 +18,6 @@
 //
 // Options, allowed anywhere, each at most once (fault lines may repeat):
 //   log 0|1              append every call to the log file (see below)
-//   strict_limits 0|1    FT_EEPROM_Program refuses strings the chip cannot
-//                        hold (kMaxStoredStringBytes in
-//                        d2xx/eeprom_record.hpp), where FTDI's library would
-//                        corrupt the image or crash
 //   create_count N       the count FT_CreateDeviceInfoList reports instead of
 //                        the number of devices
 //   get_count N          the count FT_GetDeviceInfoList writes back instead
@@ -122,10 +118,6 @@ inline constexpr std::size_t kNodeDescriptionSize = 64;
 // A string the library hands back must fit a 64-byte buffer with its terminator.
 inline constexpr std::size_t kMaxEepromStringLength = kEepromStringSize - 1;
 
-// FTDI numbers the FT2232H 6 (FT_DEVICE_2232H); each of its two channels is
-// a node of its own.
-inline constexpr std::uint32_t kDeviceTypeFt2232h = 6;
-
 enum class EntryPoint {
     CreateDeviceInfoList,
     GetDeviceInfoList,
@@ -183,7 +175,6 @@ struct SimState {
     std::optional<std::uint32_t> createCount;
     std::optional<std::uint32_t> getCount;
     bool log = false;
-    bool strictLimits = false;
 
     bool operator==(const SimState&) const = default;
 };
@@ -209,19 +200,9 @@ bool SaveStateFile(const std::string& path, const SimState& state, std::string& 
 // The log file that belongs to a state file: kLogFileName in its directory.
 std::string LogPathForState(const std::string& statePath);
 
-// The record and a default programmed EEPROM as the tool's "-init" writes them.
-EepromRecord DefaultEepromRecord();
+// The record's bytes as the library copies them, and back.
 RecordBytes ToRecordBytes(const EepromRecord& record);
 EepromRecord FromRecordBytes(const RecordBytes& bytes);
-
-// An FT232H at its factory defaults: type 8, node serial (its first 16 bytes)
-// and description, and an EEPROM programmed with DefaultEepromRecord() and the
-// strings "FTDI", "FT", "USB <-> Serial Converter" and `serial`.
-SimDevice MakeFt232hDevice(std::string_view serial);
-// A device of another type (the FT2232H by default) with an erased EEPROM.
-SimDevice MakeOtherDevice(std::string_view serial, std::uint32_t type = kDeviceTypeFt2232h);
-// Copies up to `size` bytes of `text` into a node field, the rest zero.
-std::array<char, kNodeSerialSize> NodeSerial(std::string_view text);
 
 // Lower-case hex of the bytes, two digits each.
 std::string ToHex(std::span<const std::uint8_t> bytes);
