@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the tool and the simulated D2XX library, puts them side by side in a
-# scratch directory with three simulated devices (FT232H at list positions 0
-# and 2, an FT2232H at 1) and runs a few commands, as a user would.
+# scratch directory with two simulated FT232H at list positions 0 and 3 and
+# an FT2232H, whose two channels take positions 1 and 2, and runs a few
+# commands, as a user would.
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,12 +30,12 @@ show() {
 }
 
 show
-show -chk 2
-show -set 2
-show -chk 2
-show -r 2
-printf '\n$ cat ft232h_eeprom_no2.ini\n'
-tr -d '\r' < "$demo_dir/ft232h_eeprom_no2.ini"
+show -chk 3
+show -set 3
+show -chk 3
+show -r 3
+printf '\n$ cat ft232h_eeprom_no3.ini\n'
+tr -d '\r' < "$demo_dir/ft232h_eeprom_no3.ini"
 show -erase 1
 show -x 0
 
