@@ -44,31 +44,41 @@ bool DumpToSettingsFile(const CommandContext& c) {
 }
 
 constexpr std::array<CommandRow, 6> kCommandTable{{
-    {"-r", kDumpFilePrefix, DumpToSettingsFile, messages::kReadDone, messages::kReadFailed, false},
-    {"-w", kWriteFilePrefix, ProgramFromSettingsFile, messages::kWriteDone, messages::kWriteFailed, true},
+    {"-r",
+     kDumpFilePrefix,
+     DumpToSettingsFile,
+     {messages::kReadDone, OutcomeLine::Names::kDeviceThenFile},
+     {messages::kReadFailed},
+     false},
+    {"-w",
+     kWriteFilePrefix,
+     ProgramFromSettingsFile,
+     {messages::kWriteDone, OutcomeLine::Names::kFileThenDevice},
+     {messages::kWriteFailed},
+     true},
     {"-chk",
      {},
      [](const CommandContext& c) { return CheckYm2610Profile(c.d2xx, c.deviceIndex); },
-     messages::kCheckPassed,
-     messages::kCheckFailed,
+     {messages::kCheckPassed},
+     {messages::kCheckFailed},
      false},
     {"-set",
      {},
      [](const CommandContext& c) { return SetYm2610Profile(c.d2xx, c.deviceIndex); },
-     messages::kSetDone,
-     messages::kSetFailed,
+     {messages::kSetDone},
+     {messages::kSetFailed},
      true},
     {"-erase",
      {},
      [](const CommandContext& c) { return EraseEeprom(c.d2xx, c.deviceIndex); },
-     messages::kEraseDone,
-     messages::kEraseFailed,
+     {messages::kEraseDone},
+     {messages::kEraseFailed},
      true},
     {"-init",
      {},
      [](const CommandContext& c) { return InitEeprom(c.d2xx, c.deviceIndex); },
-     messages::kInitDone,
-     messages::kInitFailed,
+     {messages::kInitDone},
+     {messages::kInitFailed},
      true},
 }};
 
@@ -76,8 +86,23 @@ char FoldAsciiCase(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool IsBlank(char c) {
+// What strtol skips before a number: the C locale's white space.
+bool IsCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void PrintOutcome(Console& console, const OutcomeLine& line, std::int32_t deviceIndex, PathText file) {
+    switch (line.names) {
+        case OutcomeLine::Names::kDevice:
+            PrintMessage(console, line.format, {deviceIndex});
+            return;
+        case OutcomeLine::Names::kDeviceThenFile:
+            PrintMessage(console, line.format, {deviceIndex, file});
+            return;
+        case OutcomeLine::Names::kFileThenDevice:
+            PrintMessage(console, line.format, {file, deviceIndex});
+            return;
+    }
 }
 
 }  // namespace
@@ -107,7 +132,7 @@ const CommandRow* MatchOption(std::string_view argument) {
 
 std::optional<std::int32_t> ParseDeviceNumber(std::string_view argument) {
     std::size_t i = 0;
-    while (i < argument.size() && IsBlank(argument[i])) {
+    while (i < argument.size() && IsCSpace(argument[i])) {
         ++i;
     }
     bool negative = false;
@@ -180,7 +205,7 @@ void RunCommandLine(Console& console, const D2xxBinding& d2xx, const DeviceTable
     }
     // Without the executable's directory there is no settings file to use,
     // and a file elsewhere (the working directory) is never a substitute.
-    PrintMessage(console, result ? row->trueLine : row->falseLine, {device->deviceIndex, PathText{settingsPath}});
+    PrintOutcome(console, result ? row->trueLine : row->falseLine, device->deviceIndex, PathText{settingsPath});
     if (result && row->replugNoticeAfterSuccess) {
         ShowReplugNotice(console, device->deviceIndex);
     }

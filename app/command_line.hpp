@@ -25,14 +25,21 @@ struct CommandContext {
     const std::string& settingsPath;
 };
 
+// A command's outcome line, and the order in which it names the device
+// number (%d) and, for a file command, the settings file (%s).
+struct OutcomeLine {
+    enum class Names { kDevice, kDeviceThenFile, kFileThenDevice };
+    const char* format;
+    Names names = Names::kDevice;
+};
+
 struct CommandRow {
     std::string_view optionWord;
     // The settings-file name prefix, or empty when the command has no file.
     std::string_view settingsFilePrefix;
     bool (*operation)(const CommandContext& context);
-    // Each %d takes the device number, each %s the settings-file path.
-    const char* trueLine;
-    const char* falseLine;
+    OutcomeLine trueLine;
+    OutcomeLine falseLine;
     bool replugNoticeAfterSuccess;
 };
 

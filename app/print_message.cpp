@@ -8,27 +8,6 @@
 namespace ft232h {
 namespace {
 
-// Takes the next argument that `wanted` accepts, skipping the others.
-template <typename Wanted>
-const MessageArgument* Next(std::initializer_list<MessageArgument> arguments, std::size_t& position, Wanted wanted) {
-    while (position < arguments.size()) {
-        const MessageArgument& argument = *(arguments.begin() + position);
-        ++position;
-        if (wanted(argument)) {
-            return &argument;
-        }
-    }
-    return nullptr;
-}
-
-bool IsNumber(const MessageArgument& argument) {
-    return std::holds_alternative<std::int32_t>(argument);
-}
-
-bool IsText(const MessageArgument& argument) {
-    return !IsNumber(argument);
-}
-
 void WriteNumber(Console& console, std::int32_t value, std::size_t width) {
     std::array<char, 16> digits{};
     const auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), value);
@@ -45,11 +24,20 @@ void WriteLiteral(Console& console, std::string_view text) {
     }
 }
 
+void WriteArgument(Console& console, const MessageArgument& argument, std::size_t width) {
+    if (const auto* number = std::get_if<std::int32_t>(&argument)) {
+        WriteNumber(console, *number, width);
+    } else if (const auto* path = std::get_if<PathText>(&argument)) {
+        console.WritePath(path->path);
+    } else {
+        console.WriteArgument(std::get<std::string_view>(argument));
+    }
+}
+
 }  // namespace
 
 void PrintMessage(Console& console, std::string_view format, std::initializer_list<MessageArgument> arguments) {
-    std::size_t nextNumber = 0;
-    std::size_t nextText = 0;
+    const MessageArgument* next = arguments.begin();
     std::size_t literalStart = 0;
     std::size_t i = 0;
     // Shift_JIS trail bytes never take the value of '%', so a byte scan is safe.
@@ -69,18 +57,8 @@ void PrintMessage(Console& console, std::string_view format, std::initializer_li
             ++j;
         }
         const char conversion = j < format.size() ? format[j] : '\0';
-        if (conversion == 'd') {
-            if (const auto* number = Next(arguments, nextNumber, IsNumber)) {
-                WriteNumber(console, std::get<std::int32_t>(*number), width);
-            }
-        } else if (conversion == 's') {
-            if (const auto* text = Next(arguments, nextText, IsText)) {
-                if (const auto* path = std::get_if<PathText>(text)) {
-                    console.WritePath(path->path);
-                } else {
-                    console.WriteArgument(std::get<std::string_view>(*text));
-                }
-            }
+        if ((conversion == 'd' || conversion == 's') && next != arguments.end()) {
+            WriteArgument(console, *next++, width);
         } else if (conversion == '%') {
             console.WriteText("%");
         }

@@ -18,12 +18,10 @@ struct PathText {
 using MessageArgument = std::variant<std::int32_t, std::string_view, PathText>;
 
 // Prints `format` to the console with the conversions of the standard
-// formatted-print family that the messages use: %d with an optional width
-// ("%2d") takes the next number argument; %s and %hs take the next text or
-// path argument, written as given. Numbers and texts are taken each in their own
-// order, so one argument list serves every line of a command whatever the
-// order of its conversions ("%s ... NO.%d" and "NO.%d ... %s" alike). "%%"
-// prints a percent sign. A conversion without an argument left prints
+// formatted-print family that the messages use, each taking the next
+// argument in the order of the format, as printf does: %d with an optional
+// width ("%2d") a number, %s and %hs a text or a path, written as given.
+// "%%" prints a percent sign. A conversion without an argument left prints
 // nothing. The literal text is the tool's own Shift_JIS text.
 void PrintMessage(Console& console, std::string_view format, std::initializer_list<MessageArgument> arguments = {});
 
