@@ -7,17 +7,10 @@
 
 namespace ft232h::sim {
 
-namespace {
-
-// Any function of this library will do: dladdr names the file that holds it.
-void AnchorInThisLibrary() {
-}
-
-}  // namespace
-
 std::string SimModulePath() {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&AnchorInThisLibrary), &info) == 0 || info.dli_fname == nullptr) {
+    // dladdr names the file that holds a function, this one as well as any.
+    if (dladdr(reinterpret_cast<const void*>(&SimModulePath), &info) == 0 || info.dli_fname == nullptr) {
         return {};
     }
     return info.dli_fname;

@@ -10,10 +10,6 @@ namespace ft232h::sim {
 
 namespace {
 
-// Any function of this DLL will do: its address names the module that holds it.
-void AnchorInThisLibrary() {
-}
-
 // UTF-16 as UTF-8: the wide calls see any folder's real name, where the ANSI
 // ones turn a character outside the system's code page into '?'.
 std::string Utf8(std::wstring_view wide) {
@@ -32,7 +28,8 @@ std::string Utf8(std::wstring_view wide) {
 std::string SimModulePath() {
     HMODULE module = nullptr;
     const DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
-    if (!GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(&AnchorInThisLibrary), &module)) {
+    // A function's address names the module that holds it, this one's as well as any.
+    if (!GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(&SimModulePath), &module)) {
         return {};
     }
     // GetModuleFileNameW cuts long paths silently; grow the buffer until it fits.
