@@ -663,28 +663,24 @@ bool ParseLog(std::string_view text, std::vector<SimLogEntry>& entries, std::str
             words.push_back(line.substr(0, space));
             line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
         }
-        const auto fail = [&](const std::string& what) {
-            error = "line " + std::to_string(lineNumber) + ": " + what;
-            return false;
-        };
-        if (words.size() < 3 || words[words.size() - 2] != "->") {
-            return fail("expected 'NAME key=value ... -> STATUS'");
-        }
+        // Only this library writes the log, so a line it cannot read means a
+        // damaged file, which is all there is to say of it.
+        const auto status =
+            words.size() >= 3 && words[words.size() - 2] == "->" ? ParseNumber(words.back()) : std::nullopt;
         SimLogEntry entry;
-        entry.entryPoint = std::string(words.front());
-        const auto status = ParseNumber(words.back());
-        if (!status) {
-            return fail("malformed status");
-        }
-        entry.status = *status;
-        for (std::size_t i = 1; i + 2 < words.size(); ++i) {
+        entry.status = status.value_or(0);
+        bool wellFormed = status.has_value();
+        for (std::size_t i = 1; wellFormed && i + 2 < words.size(); ++i) {
             const std::size_t equals = words[i].find('=');
-            if (equals == std::string_view::npos || equals == 0) {
-                return fail("malformed argument '" + std::string(words[i]) + "'");
-            }
+            wellFormed = equals != std::string_view::npos && equals != 0;
             entry.arguments.emplace_back(std::string(words[i].substr(0, equals)),
                                          std::string(words[i].substr(equals + 1)));
         }
+        if (!wellFormed) {
+            error = "line " + std::to_string(lineNumber) + ": expected 'NAME key=value ... -> STATUS'";
+            return false;
+        }
+        entry.entryPoint = std::string(words.front());
         parsed.push_back(std::move(entry));
     }
     entries = std::move(parsed);

@@ -52,13 +52,13 @@ TEST(SimState, RefusesWhatItDoesNotUnderstandNamingTheLine) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         SimState state;
-        state.log = true;
+        state.devices.emplace_back().type = 5;
+        state.faults.emplace_back();
+        const SimState before = state;
         std::string error;
         EXPECT_FALSE(ParseState(c.text, state, error));
         EXPECT_TRUE(error.starts_with(std::string(c.line) + ": ")) << error;
-        SimState untouched;
-        untouched.log = true;
-        EXPECT_EQ(state, untouched);
+        EXPECT_EQ(state, before);
     }
 }
 
