@@ -64,7 +64,7 @@
 //   fault FT_EEPROM_Program 12 device 1
 //   device 0
 //     type 5
-//     serial FT2232A
+//     serial A10KZP3M
 //   device 1
 //     type 8
 //     serial FT1234
