@@ -20,7 +20,6 @@
 #include "sim/sim_in_process.hpp"
 #include "sim/sim_state.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
-#include "tests/fuzz/sim_world.hpp"
 
 namespace {
 
@@ -29,6 +28,43 @@ namespace sim = ft232h::sim;
 
 // The FT232H at list position 3, behind three FT232R.
 constexpr std::int32_t kDevice = 3;
+
+// The simulated library's world: a state file in the scratch directory, the
+// library pointed at it, and the log of the calls it answered.
+const std::string& StatePath() {
+    static const std::string path = [] {
+        std::string state = fuzz::ScratchFile(sim::kStateFileName).string();
+        fuzz::Require(setenv(sim::kStateEnvironmentVariable, state.c_str(), 1) == 0,
+                      "cannot name the simulator's world");
+        return state;
+    }();
+    return path;
+}
+
+// Replaces the world, with every call logged from here on.
+void UseWorld(sim::SimState state) {
+    state.log = true;
+    std::string error;
+    fuzz::Require(sim::SaveStateFile(StatePath(), state, error), "cannot write the simulator's world");
+    std::error_code ignored;
+    std::filesystem::remove(sim::LogPathForState(StatePath()), ignored);
+}
+
+sim::SimState World() {
+    sim::SimState state;
+    std::string error;
+    fuzz::Require(sim::LoadStateFile(StatePath(), state, error) == sim::LoadResult::Loaded, "the world does not load");
+    return state;
+}
+
+// The calls since UseWorld, in order.
+std::vector<sim::SimLogEntry> Calls() {
+    std::vector<sim::SimLogEntry> calls;
+    std::string error;
+    fuzz::Require(sim::ReadLogFile(sim::LogPathForState(StatePath()), calls, error),
+                  "the simulator's log does not read");
+    return calls;
+}
 
 const ft232h::D2xxBinding& Library() {
     static const ft232h::D2xxBinding library(sim::InProcessLibrary());
@@ -55,10 +91,10 @@ std::optional<sim::SimEeprom> Programmed(const std::filesystem::path& path) {
     sim::SimState world;
     world.devices.resize(kDevice + 1, ft232r);
     world.devices[kDevice].type = ft232h::kDeviceTypeFt232h;
-    fuzz::UseWorld(world);
+    UseWorld(world);
     ft232h::SettingsFileReport report;
     const bool result = ft232h::WriteEepromFromFile(Library(), kDevice, path.string(), report);
-    const std::vector<sim::SimLogEntry> calls = fuzz::Calls();
+    const std::vector<sim::SimLogEntry> calls = Calls();
     if (calls.empty()) {
         fuzz::Require(!result, "nothing reached the device, yet success was reported");
         fuzz::Require(report.access != ft232h::SettingsFileAccess::kRead || !report.refused.empty(),
@@ -70,7 +106,7 @@ std::optional<sim::SimEeprom> Programmed(const std::filesystem::path& path) {
                   "the device was not opened, programmed and closed");
     fuzz::Require(calls[1].status == ft232h::kFtOk, "the library refused a file that the tool accepted");
     fuzz::Require(result, "the chip took the file, yet failure was reported");
-    return fuzz::World().devices[kDevice].eeprom;
+    return World().devices[kDevice].eeprom;
 }
 
 }  // namespace
