@@ -162,8 +162,11 @@ std::size_t reply(std::span<std::uint8_t> data, const Setup& setup, std::span<co
     return n;
 }
 
-bool fault_hits(const Faults& faults, const Setup& setup) {
-    return !faults.only_request || *faults.only_request == setup.request;
+bool fault_hits(Chip& chip, const Setup& setup) {
+    if (chip.faults.only_request && *chip.faults.only_request != setup.request) {
+        return false;
+    }
+    return chip.fault_matches++ >= chip.faults.after;
 }
 
 ControlAnswer answer_standard(const Chip& chip, const Setup& setup, std::span<std::uint8_t> data) {
@@ -329,11 +332,8 @@ ControlAnswer answer_control(Chip& chip, const Setup& setup, std::span<std::uint
         case kTypeStandard:
             return answer_standard(chip, setup, data);
         case kTypeVendor:
-            if (chip.faults.stall_control && fault_hits(chip.faults, setup)) {
-                return {Handshake::stall, 0, true};
-            }
-            if (chip.faults.fail_control && fault_hits(chip.faults, setup)) {
-                return {Handshake::error, 0, true};
+            if ((chip.faults.stall_control || chip.faults.fail_control) && fault_hits(chip, setup)) {
+                return {chip.faults.stall_control ? Handshake::stall : Handshake::error, 0, true};
             }
             return answer_vendor(chip, setup, data);
         default:

@@ -29,6 +29,9 @@ struct Faults {
     bool in_use = false;         // another program holds the interface: claiming it fails with EBUSY
     // When set, stall_control and fail_control hit only this vendor request.
     std::optional<std::uint8_t> only_request;
+    // The first `after` requests they would hit go through: a cable that
+    // fails in the middle of a transfer.
+    unsigned after = 0;
 };
 
 // What the host sees after plug-in. A real chip reads its EEPROM once at
@@ -51,6 +54,7 @@ struct Chip {
     Faults faults;
     Presentation presented;
     std::array<std::uint8_t, 2> latency_ms{16, 16};  // per interface (FT2232H has two)
+    unsigned fault_matches = 0;                      // requests stall_control or fail_control would hit so far
 };
 
 // The setup packet of a control transfer.

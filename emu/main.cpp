@@ -28,6 +28,9 @@
 //                                and cannot open it
 //   request=0xNN                 stall-control and fail-control hit only
 //                                this vendor request (e.g. 0x90 EEPROM read)
+//   after=N                      ... and only after N of the requests they
+//                                would hit have gone through, as a cable
+//                                that fails in the middle of a transfer
 // Several fault= items may be given. The chip presents what its EEPROM held
 // at start (ids, power, strings), as a real one does until it is replugged:
 // each run of ft232h_emu is one plug-in. A blank or corrupt EEPROM presents
@@ -97,8 +100,19 @@ void usage() {
         "usage: ft232h_emu [--log FILE] --device CHIP [--device CHIP]... -- COMMAND [ARG...]\n"
         "       ft232h_emu --factory-image FILE [--serial SERIAL]\n"
         "CHIP: type=ft232h|ft2232h[,image=FILE][,fault=drop-writes|stall-control|fail-control|in-use]"
-        "[,request=0xNN]\n",
+        "[,request=0xNN][,after=N]\n",
         stderr);
+}
+
+// The whole of `text` as a number in `base` (0: C's prefixes), at most `max`.
+std::optional<unsigned long> number(const std::string& text, int base, unsigned long max) {
+    char* rest = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(text.c_str(), &rest, base);
+    if (text.empty() || *rest != '\0' || errno != 0 || value > max) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 bool parse_chip(const std::string& text, ChipSettings& settings) {
@@ -127,14 +141,19 @@ bool parse_chip(const std::string& text, ChipSettings& settings) {
         } else if (key == "fault" && value == "in-use") {
             settings.faults.in_use = true;
         } else if (key == "request") {
-            char* rest = nullptr;
-            errno = 0;
-            const unsigned long request = std::strtoul(value.c_str(), &rest, 0);
-            if (value.empty() || *rest != '\0' || errno != 0 || request > 0xFF) {
+            const std::optional<unsigned long> request = number(value, 0, 0xFF);
+            if (!request) {
                 std::fprintf(stderr, "ft232h_emu: request=%s is not a request number\n", value.c_str());
                 return false;
             }
-            settings.faults.only_request = static_cast<std::uint8_t>(request);
+            settings.faults.only_request = static_cast<std::uint8_t>(*request);
+        } else if (key == "after") {
+            const std::optional<unsigned long> after = number(value, 10, 0xFFFF);
+            if (!after) {
+                std::fprintf(stderr, "ft232h_emu: after=%s is not a count of requests\n", value.c_str());
+                return false;
+            }
+            settings.faults.after = static_cast<unsigned>(*after);
         } else {
             std::fprintf(stderr, "ft232h_emu: unknown device setting '%s'\n", item.c_str());
             return false;
