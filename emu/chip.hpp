@@ -71,13 +71,13 @@ enum class Handshake { ack, stall, error };
 struct ControlAnswer {
     Handshake handshake = Handshake::ack;
     std::size_t length = 0;  // bytes placed in the data stage (IN requests)
-    bool known = true;       // false for a request the chip does not implement
 };
 
 // Builds a chip with its EEPROM as found at start and "plugs it in".
 Chip make_chip(ChipType type, const Eeprom& eeprom, const Faults& faults);
 
-// Answers one control transfer. `data` holds the OUT data stage on entry and
+// Answers one control transfer, with a STALL the requests the chip does not
+// implement. `data` holds the OUT data stage on entry and
 // receives the IN data stage (at most setup.length bytes, never more than
 // data.size()).
 ControlAnswer answer_control(Chip& chip, const Setup& setup, std::span<std::uint8_t> data);

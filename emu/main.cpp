@@ -1,8 +1,8 @@
 // ft232h_emu: runs a program against virtual FTDI chips, so that FTDI's own
-// D2XX library (or libftdi, or anything on libusb) can be tried without
-// hardware. The chips sit on a virtual USB bus made with umockdev; the
-// program runs with umockdev's preload library and sees them under
-// /sys/bus/usb/devices and /dev/bus/usb as it would see real ones.
+// D2XX library (or libftdi's ftdi_eeprom) can be tried without hardware. The
+// chips sit on a virtual USB bus made with umockdev; the program runs with
+// umockdev's preload library and sees them under /sys/bus/usb/devices and
+// /dev/bus/usb as it would see real ones.
 //
 // Usage:
 //   ft232h_emu [--log FILE] --device CHIP [--device CHIP]... -- COMMAND [ARG...]
