@@ -62,6 +62,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -281,11 +282,15 @@ void on_child_exit(GPid /*pid*/, gint wait_status, gpointer user_data) {
 
 // A signal to the launcher goes to the program under test; the launcher ends
 // when it does, and still writes the images back.
-template <int Signal>
+struct Forwarded {
+    const Run* run = nullptr;
+    int signal = 0;
+};
+
 gboolean forward_signal(gpointer user_data) {
-    const auto& run = *static_cast<Run*>(user_data);
-    if (run.child_running) {
-        kill(run.child, Signal);
+    const auto& forwarded = *static_cast<const Forwarded*>(user_data);
+    if (forwarded.run->child_running) {
+        kill(forwarded.run->child, forwarded.signal);
     }
     return G_SOURCE_CONTINUE;
 }
@@ -423,13 +428,15 @@ int emulate(const Options& options) {
     if (ready && start_command(options.command, root, run)) {
         run.loop = g_main_loop_new(nullptr, FALSE);
         g_child_watch_add(run.child, &on_child_exit, &run);
-        const guint interrupt = g_unix_signal_add(SIGINT, &forward_signal<SIGINT>, &run);
-        const guint terminate = g_unix_signal_add(SIGTERM, &forward_signal<SIGTERM>, &run);
-        const guint hangup = g_unix_signal_add(SIGHUP, &forward_signal<SIGHUP>, &run);
+        std::array<Forwarded, 3> forwarded{{{&run, SIGINT}, {&run, SIGTERM}, {&run, SIGHUP}}};
+        std::array<guint, 3> sources{};
+        for (std::size_t i = 0; i < forwarded.size(); ++i) {
+            sources[i] = g_unix_signal_add(forwarded[i].signal, &forward_signal, &forwarded[i]);
+        }
         g_main_loop_run(run.loop);
-        g_source_remove(interrupt);
-        g_source_remove(terminate);
-        g_source_remove(hangup);
+        for (const guint source : sources) {
+            g_source_remove(source);
+        }
         g_main_loop_unref(run.loop);
         g_spawn_close_pid(run.child);
     }
