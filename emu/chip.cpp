@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace emu {
 namespace {
@@ -15,27 +16,23 @@ constexpr std::uint8_t kSerialEnabled = 0x08;
 constexpr std::size_t kStringPointerByte = 0x0E;  // then pairs (offset, length) for manufacturer, product, serial
 constexpr std::size_t kChecksumWord = kEepromWords - 1;
 
-// FTDI vendor requests.
+// The FTDI vendor requests that FTDI's library and libftdi send to open a
+// chip and to read, write and erase its EEPROM; the chip STALLs any other.
 constexpr std::uint8_t kReset = 0x00;
-constexpr std::uint8_t kModemControl = 0x01;
-constexpr std::uint8_t kSetFlowControl = 0x02;
 constexpr std::uint8_t kSetBaudRate = 0x03;
-constexpr std::uint8_t kSetData = 0x04;
 constexpr std::uint8_t kGetModemStatus = 0x05;
-constexpr std::uint8_t kSetEventChar = 0x06;
-constexpr std::uint8_t kSetErrorChar = 0x07;
 constexpr std::uint8_t kSetLatency = 0x09;
 constexpr std::uint8_t kGetLatency = 0x0A;
-constexpr std::uint8_t kSetBitMode = 0x0B;
-constexpr std::uint8_t kGetBitMode = 0x0C;
 constexpr std::uint8_t kReadEeprom = 0x90;
 constexpr std::uint8_t kWriteEeprom = 0x91;
 constexpr std::uint8_t kEraseEeprom = 0x92;
+// IN requests, in the switches below, carry this bit beside the number.
+constexpr unsigned kIn = 0x100;
 
-// Standard requests.
-constexpr std::uint8_t kGetStatus = 0x00;
+// The one standard request they send over the wire: string descriptors.
+// The device and configuration descriptors come from sysfs.
 constexpr std::uint8_t kGetDescriptor = 0x06;
-constexpr std::uint8_t kGetConfiguration = 0x08;
+constexpr std::uint8_t kStringDescriptor = 0x03;
 
 constexpr std::uint8_t kTypeMask = 0x60;
 constexpr std::uint8_t kTypeStandard = 0x00;
@@ -162,91 +159,57 @@ std::size_t reply(std::span<std::uint8_t> data, const Setup& setup, std::span<co
     return n;
 }
 
-bool fault_hits(const Faults& faults, const Setup& setup) {
-    return !faults.only_request || *faults.only_request == setup.request;
+bool fault_hits(Chip& chip, const Setup& setup) {
+    if (chip.faults.only_request && *chip.faults.only_request != setup.request) {
+        return false;
+    }
+    return chip.fault_matches++ >= chip.faults.after;
 }
 
-ControlAnswer answer_standard(const Chip& chip, const Setup& setup, std::span<std::uint8_t> data) {
-    const Presentation& p = chip.presented;
-    if (setup.request == kGetDescriptor && (setup.request_type & kDirectionIn) != 0) {
-        const auto kind = static_cast<std::uint8_t>(setup.value >> 8);
-        const auto index = static_cast<std::size_t>(setup.value & 0xFF);
-        const std::vector<std::uint8_t>* descriptor = nullptr;
-        if (kind == 0x01 && index == 0) {
-            descriptor = &p.device_descriptor;
-        } else if (kind == 0x02 && index == 0) {
-            descriptor = &p.configuration_descriptor;
-        } else if (kind == 0x03 && index < p.strings.size() && !p.strings[index].empty()) {
-            descriptor = &p.strings[index];
-        }
-        if (descriptor == nullptr) {
-            return {Handshake::stall, 0, true};
-        }
-        return {Handshake::ack, reply(data, setup, *descriptor), true};
+ControlAnswer answer_string(const Chip& chip, const Setup& setup, std::span<std::uint8_t> data) {
+    const auto index = static_cast<std::size_t>(setup.value & 0xFF);
+    if (index >= chip.presented.strings.size() || chip.presented.strings[index].empty()) {
+        return {Handshake::stall, 0};
     }
-    if (setup.request == kGetStatus && (setup.request_type & kDirectionIn) != 0) {
-        const std::array<std::uint8_t, 2> status{0, 0};
-        return {Handshake::ack, reply(data, setup, status), true};
-    }
-    if (setup.request == kGetConfiguration && (setup.request_type & kDirectionIn) != 0) {
-        const std::array<std::uint8_t, 1> configuration{1};
-        return {Handshake::ack, reply(data, setup, configuration), true};
-    }
-    return {Handshake::stall, 0, false};
+    return {Handshake::ack, reply(data, setup, chip.presented.strings[index])};
 }
 
-ControlAnswer answer_vendor(Chip& chip, const Setup& setup, std::span<std::uint8_t> data) {
+// Empty for a request the chip does not implement.
+std::optional<ControlAnswer> answer_vendor(Chip& chip, const Setup& setup, std::span<std::uint8_t> data) {
     const bool in = (setup.request_type & kDirectionIn) != 0;
     const std::size_t word = setup.index % kEepromWords;  // a 93C56 ignores the higher address bits
     const auto port = static_cast<std::size_t>(vendor_request_interface(setup));
-    if (in) {
-        switch (setup.request) {
-            case kGetModemStatus:
-                return {Handshake::ack, reply(data, setup, kIdleModemStatus), true};
-            case kGetLatency: {
-                const std::array<std::uint8_t, 1> latency{chip.latency_ms[port]};
-                return {Handshake::ack, reply(data, setup, latency), true};
-            }
-            case kGetBitMode: {
-                const std::array<std::uint8_t, 1> pins{0xFF};
-                return {Handshake::ack, reply(data, setup, pins), true};
-            }
-            case kReadEeprom: {
-                const std::uint16_t value = chip.eeprom[word];
-                const std::array<std::uint8_t, 2> bytes{static_cast<std::uint8_t>(value & 0xFF),
-                                                        static_cast<std::uint8_t>(value >> 8)};
-                return {Handshake::ack, reply(data, setup, bytes), true};
-            }
-            default:
-                return {Handshake::stall, 0, false};
+    switch (in ? setup.request | kIn : setup.request) {
+        case kGetModemStatus | kIn:
+            return ControlAnswer{Handshake::ack, reply(data, setup, kIdleModemStatus)};
+        case kGetLatency | kIn: {
+            const std::array<std::uint8_t, 1> latency{chip.latency_ms[port]};
+            return ControlAnswer{Handshake::ack, reply(data, setup, latency)};
         }
-    }
-    switch (setup.request) {
+        case kReadEeprom | kIn: {
+            const std::uint16_t value = chip.eeprom[word];
+            const std::array<std::uint8_t, 2> bytes{static_cast<std::uint8_t>(value & 0xFF),
+                                                    static_cast<std::uint8_t>(value >> 8)};
+            return ControlAnswer{Handshake::ack, reply(data, setup, bytes)};
+        }
         case kReset:
-        case kModemControl:
-        case kSetFlowControl:
         case kSetBaudRate:
-        case kSetData:
-        case kSetEventChar:
-        case kSetErrorChar:
-        case kSetBitMode:
-            return {};
+            return ControlAnswer{};
         case kSetLatency:
             chip.latency_ms[port] = static_cast<std::uint8_t>(std::max<std::uint16_t>(setup.value & 0xFF, 1));
-            return {};
+            return ControlAnswer{};
         case kWriteEeprom:
             if (!chip.faults.drop_writes) {
                 chip.eeprom[word] = setup.value;
             }
-            return {};
+            return ControlAnswer{};
         case kEraseEeprom:
             if (!chip.faults.drop_writes) {
                 chip.eeprom.fill(0xFFFF);
             }
-            return {};
-        default:
-            return {Handshake::stall, 0, false};
+            return ControlAnswer{};
     }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -264,49 +227,32 @@ std::string describe_request(const Setup& setup) {
     char text[64];
     const bool in = (setup.request_type & kDirectionIn) != 0;
     const unsigned word = setup.index;
-    if ((setup.request_type & kTypeMask) == kTypeStandard) {
-        if (setup.request == kGetDescriptor) {
-            static const char* const kinds[] = {"?", "device", "configuration", "string"};
-            const unsigned kind = setup.value >> 8;
-            std::snprintf(text, sizeof text, "GET_DESCRIPTOR %s %u", kind < 4 ? kinds[kind] : "?", setup.value & 0xFFu);
-        } else {
-            std::snprintf(text, sizeof text, "standard request 0x%02x", setup.request);
-        }
+    const unsigned type = setup.request_type & kTypeMask;
+    if (type == kTypeStandard && setup.request == kGetDescriptor) {
+        static const char* const kinds[] = {"?", "device", "configuration", "string"};
+        const unsigned kind = setup.value >> 8;
+        std::snprintf(text, sizeof text, "GET_DESCRIPTOR %s %u", kind < 4 ? kinds[kind] : "?", setup.value & 0xFFu);
         return text;
     }
-    if ((setup.request_type & kTypeMask) != kTypeVendor) {
-        std::snprintf(text, sizeof text, "request 0x%02x", setup.request);
+    if (type != kTypeVendor) {
+        std::snprintf(text, sizeof text, "request 0x%02x of type 0x%02x", setup.request, setup.request_type);
         return text;
     }
-    switch (in ? setup.request | 0x100 : setup.request) {
+    switch (in ? setup.request | kIn : setup.request) {
         case kReset:
             return setup.value == 0   ? "reset"
                    : setup.value == 1 ? "purge RX"
                    : setup.value == 2 ? "purge TX"
                                       : "reset ?";
-        case kModemControl:
-            return "set modem control";
-        case kSetFlowControl:
-            return "set flow control";
         case kSetBaudRate:
             return "set baud rate";
-        case kSetData:
-            return "set data characteristics";
-        case kSetEventChar:
-            return "set event character";
-        case kSetErrorChar:
-            return "set error character";
         case kSetLatency:
             return "set latency timer";
-        case kSetBitMode:
-            return "set bit mode";
-        case kGetModemStatus | 0x100:
+        case kGetModemStatus | kIn:
             return "get modem status";
-        case kGetLatency | 0x100:
+        case kGetLatency | kIn:
             return "get latency timer";
-        case kGetBitMode | 0x100:
-            return "get pins";
-        case kReadEeprom | 0x100:
+        case kReadEeprom | kIn:
             std::snprintf(text, sizeof text, "read EEPROM word 0x%02x", word);
             return text;
         case kWriteEeprom:
@@ -314,10 +260,9 @@ std::string describe_request(const Setup& setup) {
             return text;
         case kEraseEeprom:
             return "erase EEPROM";
-        default:
-            std::snprintf(text, sizeof text, "vendor request 0x%02x", setup.request);
-            return text;
     }
+    std::snprintf(text, sizeof text, "vendor request 0x%02x", setup.request);
+    return text;
 }
 
 int vendor_request_interface(const Setup& setup) {
@@ -325,20 +270,23 @@ int vendor_request_interface(const Setup& setup) {
 }
 
 ControlAnswer answer_control(Chip& chip, const Setup& setup, std::span<std::uint8_t> data) {
+    const bool in = (setup.request_type & kDirectionIn) != 0;
     switch (setup.request_type & kTypeMask) {
         case kTypeStandard:
-            return answer_standard(chip, setup, data);
+            if (in && setup.request == kGetDescriptor && setup.value >> 8 == kStringDescriptor) {
+                return answer_string(chip, setup, data);
+            }
+            break;
         case kTypeVendor:
-            if (chip.faults.stall_control && fault_hits(chip.faults, setup)) {
-                return {Handshake::stall, 0, true};
+            if ((chip.faults.stall_control || chip.faults.fail_control) && fault_hits(chip, setup)) {
+                return {chip.faults.stall_control ? Handshake::stall : Handshake::error, 0};
             }
-            if (chip.faults.fail_control && fault_hits(chip.faults, setup)) {
-                return {Handshake::error, 0, true};
+            if (const std::optional<ControlAnswer> answer = answer_vendor(chip, setup, data)) {
+                return *answer;
             }
-            return answer_vendor(chip, setup, data);
-        default:
-            return {Handshake::stall, 0, false};
+            break;
     }
+    return {Handshake::stall, 0};
 }
 
 std::uint16_t eeprom_checksum(const Eeprom& eeprom) {

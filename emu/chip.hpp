@@ -29,6 +29,9 @@ struct Faults {
     bool in_use = false;         // another program holds the interface: claiming it fails with EBUSY
     // When set, stall_control and fail_control hit only this vendor request.
     std::optional<std::uint8_t> only_request;
+    // The first `after` requests they would hit go through: a cable that
+    // fails in the middle of a transfer.
+    unsigned after = 0;
 };
 
 // What the host sees after plug-in. A real chip reads its EEPROM once at
@@ -51,6 +54,7 @@ struct Chip {
     Faults faults;
     Presentation presented;
     std::array<std::uint8_t, 2> latency_ms{16, 16};  // per interface (FT2232H has two)
+    unsigned fault_matches = 0;                      // requests stall_control or fail_control would hit so far
 };
 
 // The setup packet of a control transfer.
@@ -67,13 +71,13 @@ enum class Handshake { ack, stall, error };
 struct ControlAnswer {
     Handshake handshake = Handshake::ack;
     std::size_t length = 0;  // bytes placed in the data stage (IN requests)
-    bool known = true;       // false for a request the chip does not implement
 };
 
 // Builds a chip with its EEPROM as found at start and "plugs it in".
 Chip make_chip(ChipType type, const Eeprom& eeprom, const Faults& faults);
 
-// Answers one control transfer. `data` holds the OUT data stage on entry and
+// Answers one control transfer, with a STALL the requests the chip does not
+// implement. `data` holds the OUT data stage on entry and
 // receives the IN data stage (at most setup.length bytes, never more than
 // data.size()).
 ControlAnswer answer_control(Chip& chip, const Setup& setup, std::span<std::uint8_t> data);

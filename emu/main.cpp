@@ -1,8 +1,8 @@
 // ft232h_emu: runs a program against virtual FTDI chips, so that FTDI's own
-// D2XX library (or libftdi, or anything on libusb) can be tried without
-// hardware. The chips sit on a virtual USB bus made with umockdev; the
-// program runs with umockdev's preload library and sees them under
-// /sys/bus/usb/devices and /dev/bus/usb as it would see real ones.
+// D2XX library (or libftdi's ftdi_eeprom) can be tried without hardware. The
+// chips sit on a virtual USB bus made with umockdev; the program runs with
+// umockdev's preload library and sees them under /sys/bus/usb/devices and
+// /dev/bus/usb as it would see real ones.
 //
 // Usage:
 //   ft232h_emu [--log FILE] --device CHIP [--device CHIP]... -- COMMAND [ARG...]
@@ -28,6 +28,9 @@
 //                                and cannot open it
 //   request=0xNN                 stall-control and fail-control hit only
 //                                this vendor request (e.g. 0x90 EEPROM read)
+//   after=N                      ... and only after N of the requests they
+//                                would hit have gone through, as a cable
+//                                that fails in the middle of a transfer
 // Several fault= items may be given. The chip presents what its EEPROM held
 // at start (ids, power, strings), as a real one does until it is replugged:
 // each run of ft232h_emu is one plug-in. A blank or corrupt EEPROM presents
@@ -59,6 +62,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,8 +101,19 @@ void usage() {
         "usage: ft232h_emu [--log FILE] --device CHIP [--device CHIP]... -- COMMAND [ARG...]\n"
         "       ft232h_emu --factory-image FILE [--serial SERIAL]\n"
         "CHIP: type=ft232h|ft2232h[,image=FILE][,fault=drop-writes|stall-control|fail-control|in-use]"
-        "[,request=0xNN]\n",
+        "[,request=0xNN][,after=N]\n",
         stderr);
+}
+
+// The whole of `text` as a number in `base` (0: C's prefixes), at most `max`.
+std::optional<unsigned long> number(const std::string& text, int base, unsigned long max) {
+    char* rest = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(text.c_str(), &rest, base);
+    if (text.empty() || *rest != '\0' || errno != 0 || value > max) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 bool parse_chip(const std::string& text, ChipSettings& settings) {
@@ -127,14 +142,19 @@ bool parse_chip(const std::string& text, ChipSettings& settings) {
         } else if (key == "fault" && value == "in-use") {
             settings.faults.in_use = true;
         } else if (key == "request") {
-            char* rest = nullptr;
-            errno = 0;
-            const unsigned long request = std::strtoul(value.c_str(), &rest, 0);
-            if (value.empty() || *rest != '\0' || errno != 0 || request > 0xFF) {
+            const std::optional<unsigned long> request = number(value, 0, 0xFF);
+            if (!request) {
                 std::fprintf(stderr, "ft232h_emu: request=%s is not a request number\n", value.c_str());
                 return false;
             }
-            settings.faults.only_request = static_cast<std::uint8_t>(request);
+            settings.faults.only_request = static_cast<std::uint8_t>(*request);
+        } else if (key == "after") {
+            const std::optional<unsigned long> after = number(value, 10, 0xFFFF);
+            if (!after) {
+                std::fprintf(stderr, "ft232h_emu: after=%s is not a count of requests\n", value.c_str());
+                return false;
+            }
+            settings.faults.after = static_cast<unsigned>(*after);
         } else {
             std::fprintf(stderr, "ft232h_emu: unknown device setting '%s'\n", item.c_str());
             return false;
@@ -262,11 +282,15 @@ void on_child_exit(GPid /*pid*/, gint wait_status, gpointer user_data) {
 
 // A signal to the launcher goes to the program under test; the launcher ends
 // when it does, and still writes the images back.
-template <int Signal>
+struct Forwarded {
+    const Run* run = nullptr;
+    int signal = 0;
+};
+
 gboolean forward_signal(gpointer user_data) {
-    const auto& run = *static_cast<Run*>(user_data);
-    if (run.child_running) {
-        kill(run.child, Signal);
+    const auto& forwarded = *static_cast<const Forwarded*>(user_data);
+    if (forwarded.run->child_running) {
+        kill(forwarded.run->child, forwarded.signal);
     }
     return G_SOURCE_CONTINUE;
 }
@@ -404,13 +428,15 @@ int emulate(const Options& options) {
     if (ready && start_command(options.command, root, run)) {
         run.loop = g_main_loop_new(nullptr, FALSE);
         g_child_watch_add(run.child, &on_child_exit, &run);
-        const guint interrupt = g_unix_signal_add(SIGINT, &forward_signal<SIGINT>, &run);
-        const guint terminate = g_unix_signal_add(SIGTERM, &forward_signal<SIGTERM>, &run);
-        const guint hangup = g_unix_signal_add(SIGHUP, &forward_signal<SIGHUP>, &run);
+        std::array<Forwarded, 3> forwarded{{{&run, SIGINT}, {&run, SIGTERM}, {&run, SIGHUP}}};
+        std::array<guint, 3> sources{};
+        for (std::size_t i = 0; i < forwarded.size(); ++i) {
+            sources[i] = g_unix_signal_add(forwarded[i].signal, &forward_signal, &forwarded[i]);
+        }
         g_main_loop_run(run.loop);
-        g_source_remove(interrupt);
-        g_source_remove(terminate);
-        g_source_remove(hangup);
+        for (const guint source : sources) {
+            g_source_remove(source);
+        }
         g_main_loop_unref(run.loop);
         g_spawn_close_pid(run.child);
     }

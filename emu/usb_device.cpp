@@ -50,15 +50,7 @@ void log_line(UsbDevice& device, const std::string& text) {
 }
 
 const char* handshake_name(Handshake handshake) {
-    switch (handshake) {
-        case Handshake::ack:
-            return "ok";
-        case Handshake::stall:
-            return "STALL";
-        case Handshake::error:
-            return "ERROR (protocol)";
-    }
-    return "?";
+    return handshake == Handshake::ack ? "ok" : handshake == Handshake::stall ? "STALL" : "ERROR (protocol)";
 }
 
 usbdevfs_urb* urb_of(const PendingUrb& pending) {
@@ -90,9 +82,6 @@ void submit_control(UsbDevice& device, PendingUrb& pending) {
                   setup.value, setup.index, static_cast<unsigned>(setup.length), describe_request(setup).c_str(),
                   handshake_name(answer.handshake));
     std::string text = line;
-    if (!answer.known) {
-        text += " (request not implemented by the chip)";
-    }
     if (answer.handshake == Handshake::ack && in && answer.length > 0) {
         text += ": " + hex_bytes(data.data(), answer.length);
     }
@@ -135,15 +124,10 @@ void handle_submit(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctl
         return;
     }
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urb_data->data);
-    if (urb->buffer_length > kMaxUrbBytes) {
-        umockdev_ioctl_data_unref(urb_data);
-        finish(client, -1, ENOMEM);
-        return;
-    }
-    if (urb->buffer_length < 0 ||
+    if (urb->buffer_length < 0 || urb->buffer_length > kMaxUrbBytes ||
         (urb->type == USBDEVFS_URB_TYPE_CONTROL && static_cast<std::size_t>(urb->buffer_length) < kSetupBytes)) {
         umockdev_ioctl_data_unref(urb_data);
-        finish(client, -1, EINVAL);
+        finish(client, -1, urb->buffer_length > kMaxUrbBytes ? ENOMEM : EINVAL);
         return;
     }
     PendingUrb pending;
@@ -169,15 +153,8 @@ void handle_submit(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctl
         device.done.push_back(pending);
     } else if (urb->type == USBDEVFS_URB_TYPE_BULK && (urb->endpoint & 0x80) != 0) {
         device.bulk_in.push_back(pending);
-    } else if (urb->type == USBDEVFS_URB_TYPE_BULK) {
-        // Data for the UART or the MPSSE: taken and forgotten.
-        urb->status = 0;
-        urb->actual_length = urb->buffer_length;
-        char line[80];
-        std::snprintf(line, sizeof line, "bulk OUT %02x, %d bytes", urb->endpoint, urb->buffer_length);
-        log_line(device, line);
-        device.done.push_back(pending);
     } else {
+        // Bulk OUT (data for the UART or the MPSSE) too: nothing here sends any.
         umockdev_ioctl_data_unref(pending.urb);
         char line[80];
         std::snprintf(line, sizeof line, "URB of type %d on endpoint %02x refused", urb->type, urb->endpoint);
@@ -204,11 +181,10 @@ void handle_reap(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlDa
     const usbdevfs_urb* urb = urb_of(pending);
     if (urb->type == USBDEVFS_URB_TYPE_BULK && (urb->endpoint & 0x80) != 0) {
         char line[96];
-        if (urb->status == 0 && pending.buffer != nullptr) {
+        if (urb->status == 0) {
+            const std::size_t length = static_cast<std::size_t>(urb->actual_length);
             std::snprintf(line, sizeof line, "bulk IN %02x -> %s", urb->endpoint,
-                          hex_bytes(pending.buffer->data, static_cast<std::size_t>(urb->actual_length)).c_str());
-        } else if (urb->status == 0) {
-            std::snprintf(line, sizeof line, "bulk IN %02x -> nothing", urb->endpoint);
+                          length == 0 ? "nothing" : hex_bytes(pending.buffer->data, length).c_str());
         } else {
             std::snprintf(line, sizeof line, "bulk IN %02x -> cancelled", urb->endpoint);
         }
@@ -243,11 +219,9 @@ void handle_discard(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoct
     finish(client, -1, EINVAL);
 }
 
-// CLAIMINTERFACE and RELEASEINTERFACE take the interface number;
-// DISCONNECT_CLAIM takes a struct that starts with it.
-bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool claim,
-                      std::size_t argument_size = sizeof(unsigned int)) {
-    UMockdevIoctlData* number = umockdev_ioctl_data_resolve(arg, 0, argument_size, nullptr);
+// CLAIMINTERFACE and RELEASEINTERFACE take the interface number.
+bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool claim) {
+    UMockdevIoctlData* number = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), nullptr);
     if (number == nullptr) {
         finish(client, -1, EFAULT);
         return true;
@@ -275,23 +249,14 @@ bool handle_interface(UsbDevice& device, UMockdevIoctlClient* client, UMockdevIo
     return true;
 }
 
-// Closing the node ends its URBs, reaped or not, as the kernel does.
-void drop_urbs(std::deque<PendingUrb>& urbs, const UMockdevIoctlClient* owner) {
-    for (auto it = urbs.begin(); it != urbs.end();) {
-        if (owner == nullptr || it->owner == owner) {
-            umockdev_ioctl_data_unref(it->urb);
-            it = urbs.erase(it);
-        } else {
-            ++it;
-        }
+// umockdev does not tell when the program closes the node (its
+// client-vanished signal is never sent), so the URBs a closed file left
+// behind stay until the chip is unplugged.
+void drop_urbs(std::deque<PendingUrb>& urbs) {
+    for (const PendingUrb& pending : urbs) {
+        umockdev_ioctl_data_unref(pending.urb);
     }
-}
-
-void on_close(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer user_data) {
-    auto& device = *static_cast<UsbDevice*>(user_data);
-    const std::lock_guard lock(device.mutex);
-    drop_urbs(device.done, client);
-    drop_urbs(device.bulk_in, client);
+    urbs.clear();
 }
 
 gboolean on_ioctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, gpointer user_data) {
@@ -330,38 +295,10 @@ gboolean on_ioctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, g
             finish(client, 0, 0);
             return TRUE;
         }
-        case USBDEVFS_DISCONNECT_CLAIM:
-            return handle_interface(device, client, arg, true, sizeof(usbdevfs_disconnect_claim));
-        case USBDEVFS_IOCTL: {
-            // Requests for the kernel driver of an interface: there is none
-            // to disconnect, and connecting one finds nothing to bind.
-            UMockdevIoctlData* request_data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
-            if (request_data == nullptr) {
-                finish(client, -1, EFAULT);
-                return TRUE;
-            }
-            usbdevfs_ioctl driver_request{};
-            std::memcpy(&driver_request, request_data->data, sizeof driver_request);
-            umockdev_ioctl_data_unref(request_data);
-            if (static_cast<unsigned>(driver_request.ioctl_code) == USBDEVFS_DISCONNECT) {
-                finish(client, -1, ENODATA);
-            } else if (static_cast<unsigned>(driver_request.ioctl_code) == USBDEVFS_CONNECT) {
-                finish(client, 0, 0);
-            } else {
-                finish(client, -1, ENOTTY);
-            }
-            return TRUE;
-        }
         case USBDEVFS_GETDRIVER:
-            // No kernel driver is bound to a virtual chip.
+            // No kernel driver is bound to a virtual chip, so libftdi has
+            // none to detach.
             finish(client, -1, ENODATA);
-            return TRUE;
-        case USBDEVFS_SETCONFIGURATION:
-        case USBDEVFS_SETINTERFACE:
-        case USBDEVFS_CLEAR_HALT:
-        case USBDEVFS_RESETEP:
-        case USBDEVFS_RESET:
-            finish(client, 0, 0);
             return TRUE;
         default: {
             char line[80];
@@ -395,8 +332,6 @@ bool plug_in(UMockdevTestbed* testbed, UsbDevice& device) {
     std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", device.bus, device.address);
     device.handler = umockdev_ioctl_base_new();
     g_signal_connect_data(device.handler, "handle-ioctl", reinterpret_cast<GCallback>(&on_ioctl), &device, nullptr,
-                          G_CONNECT_AFTER);
-    g_signal_connect_data(device.handler, "client-vanished", reinterpret_cast<GCallback>(&on_close), &device, nullptr,
                           G_CONNECT_AFTER);
     GError* attach_error = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed, node, device.handler, &attach_error)) {
@@ -477,8 +412,8 @@ void unplug(UMockdevTestbed* testbed, UsbDevice& device) {
     if (device.empty_reaps > 0) {
         log_line(device, std::to_string(device.empty_reaps) + " reaps found nothing to reap");
     }
-    drop_urbs(device.done, nullptr);
-    drop_urbs(device.bulk_in, nullptr);
+    drop_urbs(device.done);
+    drop_urbs(device.bulk_in);
 }
 
 }  // namespace emu

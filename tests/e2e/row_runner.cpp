@@ -59,6 +59,11 @@
 //   image CHIP KEY TEXT   a field libftdi decodes that differs after the row
 //                         (? stands for any character); none: the same bytes
 //   image CHIP blank      the chip is left erased
+//   cut CHIP WORDS OTHER  the chip holds the first WORDS words of chip
+//                         OTHER's image after the row, and is erased from
+//                         there on
+//   sent COUNT TEXT       COUNT of the requests of the last run that reached
+//                         the chips (ft232h_emu's log) hold TEXT
 //   roundtrip SEED SHARD SHARDS FILES
 //                         generated settings files through -w and a replug
 //                         on chip 0 (tests/emu/round_trip.cpp), the files
@@ -294,9 +299,15 @@ struct Chip {
     std::string image;
     std::map<std::string, std::string> changes;
     bool erased = false;
+    std::size_t cutWords = 0;  // with `cutLike`, what `cut` says
+    std::size_t cutLike = 0;
+    bool cut = false;
 };
 
 const std::string kBlankImage(kChipImageBytes, '\xFF');
+
+// Where tests/emu/with_chips.sh has the launcher log the chips' requests.
+const std::string kRequestLog = "requests.log";
 
 std::string ImageName(std::size_t chip) {
     return "chip" + std::to_string(chip) + ".bin";
@@ -401,6 +412,9 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
                              : text == "blank" ? kBlankImage
                                                : FactoryImage(text),
                              {},
+                             false,
+                             0,
+                             0,
                              false});
         } else if (directive == "poke") {
             const std::vector<std::string> bytes = Words(text);
@@ -486,6 +500,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         } else if (directive == "run" || directive == "closed" || directive == "terminal") {
             checkOutput();
             std::filesystem::remove(sandbox.LogPath());
+            std::filesystem::remove(path(kRequestLog));
             runName = line;
             const ToolRun run = directive == "run"      ? sandbox.Run(Words(rest))
                                 : directive == "closed" ? sandbox.RunIntoClosedPipe(Words(rest))
@@ -555,6 +570,24 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             } else {
                 chip.changes[key] = Unescape(value, false);
             }
+        } else if (directive == "cut") {
+            const std::vector<std::string> words = Words(text);
+            Chip& chip = chips.at(std::stoul(name));
+            chip.cut = true;
+            chip.cutWords = std::stoul(words.at(0));
+            chip.cutLike = std::stoul(words.at(1));
+        } else if (directive == "sent") {
+            std::ifstream log(path(kRequestLog));
+            if (!log) {
+                throw std::runtime_error("sent without a request log: " + line);
+            }
+            std::size_t count = 0;
+            for (std::string request; std::getline(log, request);) {
+                if (request.find(text) != std::string::npos) {
+                    ++count;
+                }
+            }
+            ExpectEqual(runName + ": " + line, std::to_string(count), name);
         } else if (directive == "same") {
             sameFiles.emplace_back(name, text);
         } else if (directive == "expowner") {
@@ -587,7 +620,11 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         ExpectEqual(name + " beside " + other, ReadFile(path(name)), ReadFile(path(other)));
     }
     for (std::size_t i = 0; i < chips.size(); ++i) {
-        if (!chips[i].image.empty()) {
+        if (chips[i].cut) {
+            const std::string kept = ReadFile(path(ImageName(chips[i].cutLike))).substr(0, 2 * chips[i].cutWords);
+            ExpectEqual("chip " + std::to_string(i), ReadFile(path(ImageName(i))),
+                        kept + kBlankImage.substr(kept.size()));
+        } else if (!chips[i].image.empty()) {
             CheckChip(chips[i], i, ReadFile(path(ImageName(i))));
         }
     }
