@@ -32,8 +32,13 @@ jobs=2
 # is off (some virtual machines), that build is still made and packaged, but
 # it cannot be run here: that is said, and its runs are left out.
 run_windows=(mingw64 mingw32)
+wine=wine
 if ! /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
     run_windows=(mingw64)
+    # Debian's wine command starts the 32-bit loader whenever it is
+    # installed; the 64-bit one runs 64-bit programs on its own.
+    wine=/usr/lib/wine/wine64
+    export WINELOADER=$wine
     log "this machine cannot run 32-bit x86 programs (its kernel's 32-bit emulation is off): the 32-bit Windows build is made and packaged, but not run under Wine"
 fi
 
@@ -48,7 +53,7 @@ for preset in mingw64 mingw32; do
     fi
     # A 32-bit prefix must be made by a Wine that has its 32-bit half, and the
     # first start of a prefix takes seconds: make each once, before the tests.
-    WINEPREFIX="$source_dir/build/$preset/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+    WINEPREFIX="$source_dir/build/$preset/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1
     WINEPREFIX="$source_dir/build/$preset/wineprefix" wineserver -w
     # Wine's server otherwise quits seconds after each run, and a run that
     # starts while it is quitting can fail to start at all: keep it up for
@@ -79,6 +84,7 @@ done
 join() { local IFS=';'; echo "$*"; }
 cmake --preset native \
     -DFT232H_VENDOR_D2XX_TESTS=ON \
+    -DFT232H_E2E_WINE="$wine" \
     -DFT232H_E2E_WINDOWS_BUILDS="$(join "${windows_builds[@]}")" \
     -DFT232H_RELEASE_ARCHIVES="$(join "${archives[@]}")" \
     >/dev/null
