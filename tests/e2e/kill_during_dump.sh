@@ -24,12 +24,13 @@ cp "$(dirname "${BASH_SOURCE[0]}")/../../sim/demo_state.txt" "$work/ftd2xx_sim_s
 exe="$work/$(basename "$(value tool)")" settings="$work/ft232h_eeprom_no0.ini"
 run() { "${launcher[@]}" "$exe" "$@" >/dev/null 2>&1; }
 
-# The old file: the notes and the dump of board 2; the new one: the same
+# The old file: the notes and the dump of board 3; the new one: the same
 # notes and the dump of board 0, written once without interruption.
 awk -v n="$lines" 'BEGIN { for (i = 0; i < n; ++i) printf "; note %d about this board\r\n", i }' \
-    >"$work/ft232h_eeprom_no2.ini"
-run -r 2
-mv "$work/ft232h_eeprom_no2.ini" "$work/old.ini"
+    >"$work/ft232h_eeprom_no3.ini"
+run -r 3
+grep -q 'SerialNumber="FT9ZP2MC"' "$work/ft232h_eeprom_no3.ini" || { echo "the dump did not write board 3" >&2 && exit 1; }
+mv "$work/ft232h_eeprom_no3.ini" "$work/old.ini"
 cp "$work/old.ini" "$settings"
 start=$(date +%s%N)
 run -r 0
