@@ -174,12 +174,17 @@ ControlAnswer answer_string(const Chip& chip, const Setup& setup, std::span<std:
     return {Handshake::ack, reply(data, setup, chip.presented.strings[index])};
 }
 
+// A vendor request's number, with kIn beside it for an IN request, so that
+// one switch tells the two directions apart.
+unsigned directed_request(const Setup& setup) {
+    return (setup.request_type & kDirectionIn) != 0 ? setup.request | kIn : setup.request;
+}
+
 // Empty for a request the chip does not implement.
 std::optional<ControlAnswer> answer_vendor(Chip& chip, const Setup& setup, std::span<std::uint8_t> data) {
-    const bool in = (setup.request_type & kDirectionIn) != 0;
     const std::size_t word = setup.index % kEepromWords;  // a 93C56 ignores the higher address bits
     const auto port = static_cast<std::size_t>(vendor_request_interface(setup));
-    switch (in ? setup.request | kIn : setup.request) {
+    switch (directed_request(setup)) {
         case kGetModemStatus | kIn:
             return ControlAnswer{Handshake::ack, reply(data, setup, kIdleModemStatus)};
         case kGetLatency | kIn: {
@@ -225,7 +230,6 @@ Chip make_chip(ChipType type, const Eeprom& eeprom, const Faults& faults) {
 
 std::string describe_request(const Setup& setup) {
     char text[64];
-    const bool in = (setup.request_type & kDirectionIn) != 0;
     const unsigned word = setup.index;
     const unsigned type = setup.request_type & kTypeMask;
     if (type == kTypeStandard && setup.request == kGetDescriptor) {
@@ -238,7 +242,7 @@ std::string describe_request(const Setup& setup) {
         std::snprintf(text, sizeof text, "request 0x%02x of type 0x%02x", setup.request, setup.request_type);
         return text;
     }
-    switch (in ? setup.request | kIn : setup.request) {
+    switch (directed_request(setup)) {
         case kReset:
             return setup.value == 0   ? "reset"
                    : setup.value == 1 ? "purge RX"
