@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
@@ -358,8 +359,18 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
     if (!language_.empty()) {
         environment.emplace_back("LC_ALL", language_);
     }
-    return RunProcess(std::move(command), workingDirectory_, (workingDirectory_ / "stderr.txt").string(), output,
-                      environment);
+    const std::string errorsPath = (workingDirectory_ / "stderr.txt").string();
+    ToolRun run = RunProcess(command, workingDirectory_, errorsPath, output, environment);
+    // The tool ends every run with status 0 and a line on standard output.
+    // Status 1 with nothing on either stream is Wine failing, rarely, to
+    // start a program at all (seen once, in a CI run, and never reproduced in
+    // thousands of runs since): the tool never ran, so the run is made once
+    // more, and that is said.
+    if (under.windows && run.exitStatus == 1 && run.output.empty() && run.errors.empty()) {
+        std::cerr << "Wine ended a run with status 1 before the tool printed anything; running it once more\n";
+        run = RunProcess(std::move(command), workingDirectory_, errorsPath, output, environment);
+    }
+    return run;
 }
 
 std::map<std::string, std::string> SettingsOf(const std::string& text) {
