@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,6 +81,13 @@ OpenHandles& TheOpenHandles() {
     return handles;
 }
 
+// How many matching calls each fault line (by its place in the state) has
+// let through in this process: a line's `after` counts per run.
+std::map<std::size_t, std::uint32_t>& TheCallsLetThrough() {
+    static std::map<std::size_t, std::uint32_t> counts;
+    return counts;
+}
+
 std::string StatePath() {
     if (auto path = SimEnvironmentValue(kStateEnvironmentVariable); path && !path->empty()) {
         return *path;
@@ -120,10 +128,17 @@ public:
 
     // The injected status for this call, if a fault line matches it.
     std::optional<FtStatus> Fault(EntryPoint entryPoint, std::optional<std::uint32_t> deviceIndex) const {
-        for (const SimFault& fault : state_.faults) {
-            if (fault.entryPoint == entryPoint && (!fault.deviceIndex || fault.deviceIndex == deviceIndex)) {
-                return fault.status;
+        for (std::size_t line = 0; line < state_.faults.size(); ++line) {
+            const SimFault& fault = state_.faults[line];
+            if (fault.entryPoint != entryPoint || (fault.deviceIndex && fault.deviceIndex != deviceIndex)) {
+                continue;
             }
+            std::uint32_t& letThrough = TheCallsLetThrough()[line];
+            if (letThrough < fault.after) {
+                ++letThrough;
+                return std::nullopt;
+            }
+            return fault.status;
         }
         return std::nullopt;
     }

@@ -262,8 +262,20 @@ private:
             words.push_back(value.substr(0, space));
             value.remove_prefix(space == std::string_view::npos ? value.size() : space + 1);
         }
-        if (words.size() != 2 && !(words.size() == 4 && words[2] == "device")) {
-            what = "expected 'fault NAME STATUS [device INDEX]'";
+        // Optional pairs after NAME STATUS: device INDEX, then after N.
+        std::optional<std::string_view> device;
+        std::optional<std::string_view> after;
+        std::size_t next = 2;
+        if (words.size() >= next + 2 && words[next] == "device") {
+            device = words[next + 1];
+            next += 2;
+        }
+        if (words.size() >= next + 2 && words[next] == "after") {
+            after = words[next + 1];
+            next += 2;
+        }
+        if (words.size() < 2 || words.size() != next) {
+            what = "expected 'fault NAME STATUS [device INDEX] [after N]'";
             return false;
         }
         SimFault fault;
@@ -280,17 +292,20 @@ private:
             what = "a fault needs a non-zero status";
             return false;
         }
-        if (words.size() == 4) {
+        if (device) {
             if (fault.entryPoint == EntryPoint::CreateDeviceInfoList ||
                 fault.entryPoint == EntryPoint::GetDeviceInfoList) {
                 what = "the list calls concern no single device";
                 return false;
             }
             std::uint32_t index = 0;
-            if (!ParseNumberInto(words[3], index, what)) {
+            if (!ParseNumberInto(*device, index, what)) {
                 return false;
             }
             fault.deviceIndex = index;
+        }
+        if (after && !ParseNumberInto(*after, fault.after, what)) {
+            return false;
         }
         state_.faults.push_back(fault);
         return true;
@@ -525,6 +540,9 @@ std::string FormatState(const SimState& state) {
         out << "fault " << EntryPointName(fault.entryPoint) << ' ' << fault.status;
         if (fault.deviceIndex) {
             out << " device " << *fault.deviceIndex;
+        }
+        if (fault.after != 0) {
+            out << " after " << fault.after;
         }
         out << '\n';
     }

@@ -22,14 +22,17 @@
 //                        the number of devices
 //   get_count N          the count FT_GetDeviceInfoList writes back instead
 //                        of the number of nodes it filled
-//   fault NAME STATUS [device INDEX]
+//   fault NAME STATUS [device INDEX] [after N]
 //                        the entry point NAME returns STATUS (non-zero)
 //                        without doing its work: on every call, or only on
 //                        calls that concern the device at list position
 //                        INDEX (FT_Open's index; for FT_Close and the EEPROM
 //                        calls the device the handle was opened on). The
-//                        list calls take no device. The first line that
-//                        matches a call applies.
+//                        list calls take no device. With after N, the first
+//                        N matching calls of each process that loads the
+//                        library still do their work, so that a later call
+//                        of the same run fails. The first line that matches
+//                        a call applies.
 //
 // Devices, in list order, each starting with `device N` where N is its list
 // position (0 for the first, and so on), followed by its own lines, each at
@@ -165,6 +168,8 @@ struct SimFault {
     FtStatus status = kFtOtherError;
     // Empty: every call of the entry point.
     std::optional<std::uint32_t> deviceIndex;
+    // Matching calls still let through before the fault applies.
+    std::uint32_t after = 0;
 
     bool operator==(const SimFault&) const = default;
 };

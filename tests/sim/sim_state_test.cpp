@@ -35,6 +35,9 @@ TEST(SimState, RefusesWhatItDoesNotUnderstandNamingTheLine) {
         {"fault FT_Open 0", "line 1"},
         {"fault FT_GetDeviceInfoList 4 device 0", "line 1"},
         {"fault FT_Open 4 device -1", "line 1"},
+        {"fault FT_Open 4 after", "line 1"},
+        {"fault FT_Open 4 after 1 device 2", "line 1"},
+        {"fault FT_Open 4 device 2 after x", "line 1"},
         {"device 1", "line 1"},
         {"device 0\neeprom_serial FT1", "line 2"},
         {"device 0\neeprom erased\n" + record, "line 3"},
@@ -60,6 +63,27 @@ TEST(SimState, RefusesWhatItDoesNotUnderstandNamingTheLine) {
         EXPECT_TRUE(error.starts_with(std::string(c.line) + ": ")) << error;
         EXPECT_EQ(state, before);
     }
+}
+
+// The rows compare worlds through this same code, so only a round trip
+// shows a setting that saving drops.
+TEST(SimState, SavingKeepsEverySetting) {
+    const std::string text =
+        "log 1\ncreate_count 7\nget_count 0x2\nfault FT_Open 3 device 1 after 2\nfault FT_EEPROM_Read 4 after 1\n"
+        "fault FT_Close 1\ndevice 0\ntype 8\nflags 2\nid 0x04036014\nloc_id 0x112A1B3C\nin_use 1\n"
+        "serial FT1\ndescription_hex 8365\neeprom_record_hex " +
+        std::string(86, '0') +
+        "01\n"
+        "eeprom_manufacturer M\neeprom_manufacturer_id MI\neeprom_description D\neeprom_serial S\n"
+        "device 1\neeprom erased\n";
+    SimState state;
+    std::string error;
+    ASSERT_TRUE(ParseState(text, state, error)) << error;
+    SimState again;
+    ASSERT_TRUE(ParseState(FormatState(state), again, error)) << error;
+    EXPECT_EQ(again, state);
+    EXPECT_EQ(state.faults[0].after, 2U);
+    EXPECT_EQ(state.devices[0].locId, 0x112A1B3CU);
 }
 
 TEST(SimState, AWorldThatDoesNotLoadFailsEveryCall) {
