@@ -38,6 +38,18 @@ std::string_view TakeLine(std::string_view& text) {
     return line;
 }
 
+// The words of a fault line's value or of a log line, each space a
+// separator (two in a row make an empty word, which nothing accepts).
+std::vector<std::string_view> Words(std::string_view text) {
+    std::vector<std::string_view> words;
+    while (!text.empty()) {
+        const std::size_t space = text.find(' ');
+        words.push_back(text.substr(0, space));
+        text.remove_prefix(space == std::string_view::npos ? text.size() : space + 1);
+    }
+    return words;
+}
+
 bool IsSpaceOrTab(char c) {
     return c == ' ' || c == '\t';
 }
@@ -256,12 +268,7 @@ private:
     }
 
     bool ParseFault(std::string_view value, std::string& what) {
-        std::vector<std::string_view> words;
-        while (!value.empty()) {
-            const std::size_t space = value.find(' ');
-            words.push_back(value.substr(0, space));
-            value.remove_prefix(space == std::string_view::npos ? value.size() : space + 1);
-        }
+        const std::vector<std::string_view> words = Words(value);
         // Optional pairs after NAME STATUS: device INDEX, then after N.
         std::optional<std::string_view> device;
         std::optional<std::string_view> after;
@@ -674,13 +681,7 @@ bool ParseLog(std::string_view text, std::vector<SimLogEntry>& entries, std::str
     std::size_t lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
-        std::string_view line = TakeLine(text);
-        std::vector<std::string_view> words;
-        while (!line.empty()) {
-            const std::size_t space = line.find(' ');
-            words.push_back(line.substr(0, space));
-            line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
-        }
+        const std::vector<std::string_view> words = Words(TakeLine(text));
         // Only this library writes the log, so a line it cannot read means a
         // damaged file, which is all there is to say of it.
         const auto status =
