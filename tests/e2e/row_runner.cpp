@@ -85,6 +85,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -299,9 +300,12 @@ struct Chip {
     std::string image;
     std::map<std::string, std::string> changes;
     bool erased = false;
-    std::size_t cutWords = 0;  // with `cutLike`, what `cut` says
-    std::size_t cutLike = 0;
-    bool cut = false;
+    // What `cut` says: the first `words` words of chip `like`, blank after.
+    struct Cut {
+        std::size_t words = 0;
+        std::size_t like = 0;
+    };
+    std::optional<Cut> cut;
 };
 
 const std::string kBlankImage(kChipImageBytes, '\xFF');
@@ -413,9 +417,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
                                                : FactoryImage(text),
                              {},
                              false,
-                             0,
-                             0,
-                             false});
+                             std::nullopt});
         } else if (directive == "poke") {
             const std::vector<std::string> bytes = Words(text);
             std::string& image = chips.at(std::stoul(name)).image;
@@ -572,10 +574,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             }
         } else if (directive == "cut") {
             const std::vector<std::string> words = Words(text);
-            Chip& chip = chips.at(std::stoul(name));
-            chip.cut = true;
-            chip.cutWords = std::stoul(words.at(0));
-            chip.cutLike = std::stoul(words.at(1));
+            chips.at(std::stoul(name)).cut = Chip::Cut{std::stoul(words.at(0)), std::stoul(words.at(1))};
         } else if (directive == "sent") {
             std::ifstream log(path(kRequestLog));
             if (!log) {
@@ -620,8 +619,8 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         ExpectEqual(name + " beside " + other, ReadFile(path(name)), ReadFile(path(other)));
     }
     for (std::size_t i = 0; i < chips.size(); ++i) {
-        if (chips[i].cut) {
-            const std::string kept = ReadFile(path(ImageName(chips[i].cutLike))).substr(0, 2 * chips[i].cutWords);
+        if (const auto& cut = chips[i].cut) {
+            const std::string kept = ReadFile(path(ImageName(cut->like))).substr(0, 2 * cut->words);
             ExpectEqual("chip " + std::to_string(i), ReadFile(path(ImageName(i))),
                         kept + kBlankImage.substr(kept.size()));
         } else if (!chips[i].image.empty()) {
