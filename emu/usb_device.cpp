@@ -50,7 +50,16 @@ void log_line(UsbDevice& device, const std::string& text) {
 }
 
 const char* handshake_name(Handshake handshake) {
-    return handshake == Handshake::ack ? "ok" : handshake == Handshake::stall ? "STALL" : "ERROR (protocol)";
+    // A switch, so that a new kind of handshake cannot go unnamed unnoticed.
+    switch (handshake) {
+        case Handshake::ack:
+            return "ok";
+        case Handshake::stall:
+            return "STALL";
+        case Handshake::error:
+            return "ERROR (protocol)";
+    }
+    return "?";
 }
 
 usbdevfs_urb* urb_of(const PendingUrb& pending) {
