@@ -25,10 +25,31 @@ bool ProgramFromSettingsFile(const CommandContext& c) {
     } else if (report.access == SettingsFileAccess::kUnreadable) {
         PrintMessage(c.console, messages::kSettingsFileUnreadable, {path});
     }
+    if (!report.stringsBeyondTheChip.empty()) {
+        std::string keys;
+        for (const std::string_view key : report.stringsBeyondTheChip) {
+            keys.append(keys.empty() ? "" : ", ").append(key);
+        }
+        PrintMessage(c.console, messages::kStringsBeyondTheChip,
+                     {path, std::string_view(keys), static_cast<std::int32_t>(kMaxStoredStringBytes)});
+    }
     for (const RefusedValue& refused : report.refused) {
         PrintMessage(c.console, messages::kInvalidValue, {path, refused.key, std::string_view(refused.shown)});
     }
     return programmed;
+}
+
+// Setting the profile: strings the library could not program back are named
+// before the command's own line, which would otherwise leave the user
+// guessing at the cable.
+bool SetProfile(const CommandContext& c) {
+    Ym2610SetReport report;
+    const bool set = SetYm2610Profile(c.d2xx, c.deviceIndex, report);
+    if (report.stringsBeyondTheChip) {
+        PrintMessage(c.console, messages::kChipStringsBeyondTheChip,
+                     {c.deviceIndex, static_cast<std::int32_t>(kMaxStoredStringBytes)});
+    }
+    return set;
 }
 
 // Dumping into a settings file: a file that could not be written is named
@@ -62,12 +83,7 @@ constexpr std::array<CommandRow, 6> kCommandTable{{
      {messages::kCheckPassed},
      {messages::kCheckFailed},
      false},
-    {"-set",
-     {},
-     [](const CommandContext& c) { return SetYm2610Profile(c.d2xx, c.deviceIndex); },
-     {messages::kSetDone},
-     {messages::kSetFailed},
-     true},
+    {"-set", {}, SetProfile, {messages::kSetDone}, {messages::kSetFailed}, true},
     {"-erase",
      {},
      [](const CommandContext& c) { return EraseEeprom(c.d2xx, c.deviceIndex); },

@@ -42,6 +42,9 @@ inline constexpr const char* kSettingsFileMissing = "%s がありません\r\n";
 inline constexpr const char* kSettingsFileUnreadable = "%s を読み込めません\r\n";
 inline constexpr const char* kSettingsFileUnwritable = "%s に書き込めません\r\n";
 inline constexpr const char* kInvalidValue = "%s の %s=%s は不正な値です\r\n";
+inline constexpr const char* kStringsBeyondTheChip = "%s の %s は合わせて %d バイトに収まりません\r\n";
+inline constexpr const char* kChipStringsBeyondTheChip =
+    "NO.%d の FT232H の文字列は合わせて %d バイトに収まらないため書き戻せません\r\n";
 inline constexpr const char* kCheckPassed = "NO.%d の FT232H は YM2610 用にセッティングされています\r\n";
 inline constexpr const char* kCheckFailed = "NO.%d の FT232H は YM2610 用には使えません\r\n";
 inline constexpr const char* kSetDone = "NO.%d の FT232H を YM2610 用にセットしました\r\n";

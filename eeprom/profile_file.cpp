@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "eeprom/profile_encoding.hpp"
 #include "eeprom/profile_file_calls.hpp"
 #include "eeprom/profile_text.hpp"
 
@@ -67,6 +68,10 @@ struct Original {
     std::optional<FileHandle> file;
     FileFacts facts;
     std::string bytes;
+    ProfileEncoding encoding = ProfileEncoding::kSingleByte;
+    // What the text rules edit: the bytes themselves, or a UTF-16 file's
+    // text in UTF-8.
+    std::string text;
 };
 
 // Closes the original file, when open, on a path that has failed already.
@@ -133,7 +138,7 @@ bool Replace(const ProfileFileCalls& calls, const std::string& target, Original&
 }
 
 // Opens and reads the file a write changes. nullopt when it cannot be
-// written: no settings file, read-only, unreadable, or UTF-16.
+// written: no settings file, read-only, unreadable, or no whole UTF-16.
 std::optional<Original> OpenOriginal(const ProfileFileCalls& calls, const std::string& target) {
     Original original;
     FileHandle file = 0;
@@ -150,13 +155,57 @@ std::optional<Original> OpenOriginal(const ProfileFileCalls& calls, const std::s
     if (calls.describe(file, original.facts) && !original.facts.readOnly) {
         bytes = ReadOpenFile(calls, file, original.facts);
     }
-    if (!bytes || IsUtf16Profile(*bytes)) {
+    std::optional<std::string> text;
+    if (bytes) {
+        original.encoding = EncodingOf(*bytes);
+        text = original.encoding == ProfileEncoding::kSingleByte ? bytes : TextOfUtf16File(*bytes, original.encoding);
+    }
+    if (!text) {
         static_cast<void>(calls.close(file));
         return std::nullopt;
     }
     original.file = file;
     original.bytes = std::move(*bytes);
+    original.text = std::move(*text);
     return original;
+}
+
+// The entries as the file's text holds them: as they are in a single-byte
+// file; in a UTF-16 file, each converted from the code page, into `storage`.
+// nullopt when one of them is no text in the code page.
+std::optional<std::vector<ProfileEntry>> EntriesForText(ProfileEncoding encoding, std::span<const ProfileEntry> entries,
+                                                        std::vector<std::string>& storage) {
+    if (encoding == ProfileEncoding::kSingleByte) {
+        return std::vector<ProfileEntry>(entries.begin(), entries.end());
+    }
+    storage.clear();
+    storage.reserve(entries.size() * 3);
+    for (const ProfileEntry& entry : entries) {
+        for (const std::string_view part : {entry.section, entry.key, entry.value}) {
+            std::optional<std::string> text = TextFromCodePage(part);
+            if (!text) {
+                return std::nullopt;
+            }
+            storage.push_back(std::move(*text));
+        }
+    }
+    std::vector<ProfileEntry> converted;
+    for (std::size_t i = 0; i < storage.size(); i += 3) {
+        converted.push_back({storage[i], storage[i + 1], storage[i + 2]});
+    }
+    return converted;
+}
+
+// The file's new bytes, in its own encoding; nullopt past the size cap.
+std::optional<std::string> EditedFile(const Original& original, std::span<const ProfileEntry> entries) {
+    std::optional<std::string> edited = ProfileWithEntries(original.text, entries);
+    if (edited && original.encoding != ProfileEncoding::kSingleByte) {
+        edited = Utf16FileOf(*edited, original.encoding);
+    }
+    if (edited && edited->size() > kMaximumProfileFileSize) {
+        return std::nullopt;
+    }
+    return edited;
 }
 
 }  // namespace
@@ -193,7 +242,13 @@ ProfileWrite WriteProfileStrings(const ProfileFileCalls& calls, const std::strin
     if (!original) {
         return ProfileWrite::kFileFailed;
     }
-    const std::optional<std::string> edited = ProfileWithEntries(original->bytes, entries);
+    std::vector<std::string> storage;
+    const std::optional<std::vector<ProfileEntry>> textEntries = EntriesForText(original->encoding, entries, storage);
+    if (!textEntries) {
+        Release(calls, *original);
+        return ProfileWrite::kRefused;
+    }
+    const std::optional<std::string> edited = EditedFile(*original, *textEntries);
     bool written = false;
     if (!edited) {
         Release(calls, *original);
@@ -213,9 +268,9 @@ ProfileWrite WriteProfileString(const ProfileFileCalls& calls, const std::string
     return WriteProfileStrings(calls, path, std::span<const ProfileEntry>(&entry, 1));
 }
 
-std::optional<std::vector<std::string>> ReadProfileStrings(const ProfileFileCalls& calls, const std::string& path,
-                                                           std::span<const ProfileKey> keys,
-                                                           std::size_t maximumLength) {
+std::optional<std::vector<ProfileValue>> ReadProfileStrings(const ProfileFileCalls& calls, const std::string& path,
+                                                            std::span<const ProfileKey> keys,
+                                                            std::size_t maximumLength) {
     FileHandle file = 0;
     if (calls.open(path, FileAccess::kRead, file) != FileOpened::kOpened) {
         return std::nullopt;
@@ -225,10 +280,31 @@ std::optional<std::vector<std::string>> ReadProfileStrings(const ProfileFileCall
     if (calls.describe(file, facts)) {
         bytes = ReadOpenFile(calls, file, facts);
     }
-    if (!calls.close(file) || !bytes || IsUtf16Profile(*bytes)) {
+    if (!calls.close(file) || !bytes) {
         return std::nullopt;
     }
-    return ProfileValues(*bytes, keys, maximumLength);
+    const ProfileEncoding encoding = EncodingOf(*bytes);
+    std::vector<ProfileValue> values;
+    if (encoding == ProfileEncoding::kSingleByte) {
+        for (std::string& text : ProfileValues(*bytes, keys, maximumLength)) {
+            values.push_back({std::move(text)});
+        }
+        return values;
+    }
+    const std::optional<std::string> text = TextOfUtf16File(*bytes, encoding);
+    if (!text) {
+        return std::nullopt;
+    }
+    // Cut only once in the code page, where the bound counts.
+    for (const std::string& value : ProfileValues(*text, keys, kMaximumProfileFileSize)) {
+        std::optional<std::string> converted = CodePageFromText(value);
+        ProfileValue read{converted ? std::move(*converted) : ShownInCodePage(value), converted.has_value()};
+        if (read.text.size() > maximumLength) {
+            read.text.resize(maximumLength + 1);
+        }
+        values.push_back(std::move(read));
+    }
+    return values;
 }
 
 std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, const std::string& path,
@@ -237,7 +313,7 @@ std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, cons
     const ProfileKey wanted{section, key};
     auto values = ReadProfileStrings(calls, path, std::span<const ProfileKey>(&wanted, 1), maximumLength);
     // The value is moved out of the list, which no copy elision could do.
-    return values ? std::optional<std::string>(std::move(values->front())) : std::nullopt;
+    return values ? std::optional<std::string>(std::move(values->front().text)) : std::nullopt;
 }
 
 ProfileWrite WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
@@ -249,8 +325,8 @@ ProfileWrite WriteProfileString(const std::string& path, std::string_view sectio
     return WriteProfileString(SystemProfileFileCalls(), path, section, key, value);
 }
 
-std::optional<std::vector<std::string>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
-                                                           std::size_t maximumLength) {
+std::optional<std::vector<ProfileValue>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
+                                                            std::size_t maximumLength) {
     return ReadProfileStrings(SystemProfileFileCalls(), path, keys, maximumLength);
 }
 

@@ -2,7 +2,11 @@
 // lines. Its reading and writing of the text behave as the Windows profile
 // API does on what a user can meet, so one settings file works on every
 // system; every other byte of a file is kept, and a file is changed in one
-// step that a crash cannot leave half done.
+// step that a crash cannot leave half done. A file that starts with a UTF-16
+// byte-order mark is read and written as UTF-16, as Windows does, its values
+// converted from and to the code page of code_page.hpp
+// (profile_encoding.hpp); any other file is single bytes, passed through as
+// they are.
 #pragma once
 
 #include <cstddef>
@@ -39,11 +43,13 @@ struct ProfileEntry {
 
 enum class ProfileWrite {
     kWritten,
-    // An entry cannot be written (IsWritableProfileEntry); the file was not
+    // An entry cannot be written (IsWritableProfileEntry), or the file is
+    // UTF-16 and an entry is no text in the code page; the file was not
     // touched.
     kRefused,
-    // The file could not be written: it is read-only, is no regular file, is
-    // a UTF-16 file or would grow past the size cap, a link there leads
+    // The file could not be written: it is read-only, is no regular file,
+    // holds an odd number of bytes after a UTF-16 mark, or would grow past
+    // the size cap, a link there leads
     // nowhere, or the disk or the system refused a step. The file holds its
     // old content or, only when the very last step (making the new name
     // durable) failed, the new one; never a mixture.
@@ -53,7 +59,8 @@ enum class ProfileWrite {
 // Sets each entry in turn in the file at `path`, creating the file and a
 // section as needed: a key's value changes in place, a new key goes after the
 // last non-blank line of its section, a new section at the end of the file,
-// and every other byte of the file stays as it was. Every entry is checked
+// and every other byte of the file stays as it was (a UTF-16 file stays
+// UTF-16 in its byte order, every character kept). Every entry is checked
 // before the file is touched, so the file gets all of them or none.
 //
 // The new content replaces the file in one step: written to a new file
@@ -90,11 +97,20 @@ struct ProfileKey {
     std::string_view key;
 };
 
+// A value as read.
+struct ProfileValue {
+    std::string text;
+    // False when the file is UTF-16 and the value holds a character the code
+    // page lacks: `text` shows it as '?', for the user, and is not the value.
+    bool exact = true;
+};
+
 // The values of `keys`, in their order, each as ReadProfileString gives it,
 // taken from one reading of the file so that they all come from the same
-// version of it. nullopt as for ReadProfileString.
-std::optional<std::vector<std::string>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
-                                                           std::size_t maximumLength);
+// version of it. nullopt as for ReadProfileString, and for an odd number of
+// bytes after a UTF-16 mark.
+std::optional<std::vector<ProfileValue>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
+                                                            std::size_t maximumLength);
 
 // True when something exists at `path`.
 bool FileExists(const std::string& path);

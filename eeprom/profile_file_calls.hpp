@@ -87,8 +87,9 @@ ProfileWrite WriteProfileStrings(const ProfileFileCalls& calls, const std::strin
                                  std::span<const ProfileEntry> entries);
 ProfileWrite WriteProfileString(const ProfileFileCalls& calls, const std::string& path, std::string_view section,
                                 std::string_view key, std::string_view value);
-std::optional<std::vector<std::string>> ReadProfileStrings(const ProfileFileCalls& calls, const std::string& path,
-                                                           std::span<const ProfileKey> keys, std::size_t maximumLength);
+std::optional<std::vector<ProfileValue>> ReadProfileStrings(const ProfileFileCalls& calls, const std::string& path,
+                                                            std::span<const ProfileKey> keys,
+                                                            std::size_t maximumLength);
 std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, const std::string& path,
                                              std::string_view section, std::string_view key, std::size_t maximumLength);
 

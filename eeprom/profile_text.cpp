@@ -317,10 +317,6 @@ bool IsWritableProfileEntry(std::string_view section, std::string_view key, std:
            !HoldsLineBreakOrNul(value);
 }
 
-bool IsUtf16Profile(std::string_view bytes) {
-    return bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF");
-}
-
 std::optional<std::string> ProfileWithEntries(std::string_view bytes, std::span<const ProfileEntry> entries) {
     std::string edited(bytes);
     for (const ProfileEntry& entry : entries) {

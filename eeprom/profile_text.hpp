@@ -20,12 +20,6 @@ namespace ft232h {
 // past it.
 inline constexpr std::size_t kMaximumProfileFileSize = std::size_t{64} << 20;
 
-// A file that starts with a UTF-16 byte order mark holds two bytes per
-// character; Windows reads such a file as Unicode, while single-byte parsing
-// would find none of its keys, and an appended line would corrupt it. Such a
-// file is neither read nor written.
-bool IsUtf16Profile(std::string_view bytes);
-
 // The file's bytes after each entry is set in turn: a key's value changes in
 // place, a new key goes after the last non-blank line of its section, a new
 // section at the end, new lines end in CR LF, and every other byte stays.

@@ -254,20 +254,23 @@ std::string ShownValue(std::string_view text) {
     return shown;
 }
 
-// The string keys to refuse because the strings together do not fit the
-// chip: each one that takes room there. Programming them would corrupt the
-// image or crash FTDI's library with the chip already erased.
-std::array<bool, kSettings.size()> StringsBeyondTheChip(const std::vector<std::string>& texts) {
-    std::array<bool, kSettings.size()> refused{};
-    const StoredStringBytes stored = StoredStringBytesOf(texts[0], texts[1], texts[2], texts[3]);
+// The string keys that take room on the chip, when the strings together do
+// not fit it; none when they do. Programming them would corrupt the image
+// or crash FTDI's library with the chip already erased.
+std::vector<std::size_t> StringsBeyondTheChip(const std::vector<ProfileValue>& values) {
+    const StoredStringBytes stored =
+        StoredStringBytesOf(values[0].text, values[1].text, values[2].text, values[3].text);
+    std::vector<std::size_t> keys;
     if (stored.Total() > kMaxStoredStringBytes) {
         const std::array<std::size_t, 4> taken{stored.manufacturer, stored.manufacturerId, stored.description,
                                                stored.serialNumber};
         for (std::size_t i = 0; i < taken.size(); ++i) {
-            refused[i] = taken[i] > 0;
+            if (taken[i] > 0) {
+                keys.push_back(i);
+            }
         }
     }
-    return refused;
+    return keys;
 }
 
 }  // namespace
@@ -310,17 +313,23 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, cons
     for (std::size_t i = 0; i < kSettings.size(); ++i) {
         keys[i] = {kSettings[i].section, kSettings[i].key};
     }
-    const auto texts = ReadProfileStrings(settingsPath, keys, kLongestValue);
-    if (!texts) {
+    const auto values = ReadProfileStrings(settingsPath, keys, kLongestValue);
+    if (!values) {
         report.access = SettingsFileAccess::kUnreadable;
         return false;
     }
-    std::array<bool, kSettings.size()> refused = StringsBeyondTheChip(*texts);
+    // Each string may be good on its own while together they are not: that
+    // is said once, naming them, rather than as a bad value of each.
+    for (const std::size_t i : StringsBeyondTheChip(*values)) {
+        report.stringsBeyondTheChip.push_back(kSettings[i].key);
+    }
+    std::array<bool, kSettings.size()> refused{};
     EepromRecord record{};
     std::vector<std::size_t> modesSet;
     for (std::size_t i = 0; i < kSettings.size(); ++i) {
         const Setting& setting = kSettings[i];
-        if (!StoreValue(setting, (*texts)[i], record, strings)) {
+        // A character the code page lacks would program another string.
+        if (!(*values)[i].exact || !StoreValue(setting, (*values)[i].text, record, strings)) {
             refused[i] = true;
         } else if (setting.group == Group::kChannelMode && IsSet(setting, record)) {
             modesSet.push_back(i);
@@ -335,10 +344,10 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, cons
     // Every bad value is reported, so one run shows all there is to fix.
     for (std::size_t i = 0; i < kSettings.size(); ++i) {
         if (refused[i]) {
-            report.refused.push_back({kSettings[i].key, ShownValue((*texts)[i])});
+            report.refused.push_back({kSettings[i].key, ShownValue((*values)[i].text)});
         }
     }
-    if (!report.refused.empty()) {
+    if (!report.refused.empty() || !report.stringsBeyondTheChip.empty()) {
         return false;
     }
     return WithOpenDevice(d2xx, deviceIndex,

@@ -26,6 +26,9 @@ struct RefusedValue {
 // dump, kUnwritable when the file could not be written, kRead otherwise.
 struct SettingsFileReport {
     SettingsFileAccess access = SettingsFileAccess::kRead;
+    // The string keys that take room on the chip, in the order of the file's
+    // table, when together they take more than it has (kMaxStoredStringBytes).
+    std::vector<std::string_view> stringsBeyondTheChip;
     std::vector<RefusedValue> refused;
 };
 
@@ -47,11 +50,12 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
 // is missing or cannot be read, or when a value is not a number that the
 // chip keeps as written for its key (each key has its set of values, which
 // for some keys leaves out 0, and so a missing key), or is a string of more
-// than 63 bytes, or when more than one channel mode is set (then each one
-// set is refused), or when the strings together do not fit the chip
-// (kMaxStoredStringBytes; then every string that takes room there is
-// refused). Every such key is listed, in the order of the file's table; the
-// device is then left alone. Prints nothing.
+// than 63 bytes or holds a character the code page lacks (a UTF-16 file),
+// or when more than one channel mode is set (then each one set is refused),
+// or when the strings together do not fit the chip
+// (kMaxStoredStringBytes; then the strings are named together). Every such
+// key is listed, in the order of the file's table; the device is then left
+// alone. Prints nothing.
 bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const std::string& settingsPath,
                          SettingsFileReport& report);
 

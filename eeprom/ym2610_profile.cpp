@@ -42,14 +42,19 @@ bool CheckYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
     });
 }
 
-bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
+bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex, Ym2610SetReport& report) {
+    report = Ym2610SetReport{};
     return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
         EepromRecord record;
         EepromStrings strings;
+        if (d2xx.ReadEeprom(handle, record, strings) != kFtOk) {
+            return false;
+        }
         // Strings that do not fit the chip together can be read from an image
         // FTDI's library did not lay out (two strings sharing one descriptor,
         // say); programming them back would crash it after it erased the chip.
-        if (d2xx.ReadEeprom(handle, record, strings) != kFtOk || !StringsFitTheChip(strings)) {
+        if (!StringsFitTheChip(strings)) {
+            report.stringsBeyondTheChip = true;
             return false;
         }
         ApplyYm2610Profile(record);

@@ -21,10 +21,17 @@ void ApplyYm2610Profile(EepromRecord& record);
 // Changes nothing on the device.
 bool CheckYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex);
 
+// Why a set did not reach the chip, for the caller to tell the user.
+struct Ym2610SetReport {
+    // The chip's strings, as read, take more room together than FTDI's
+    // library can program back (kMaxStoredStringBytes).
+    bool stringsBeyondTheChip = false;
+};
+
 // Reads the device's EEPROM, applies the profile and programs the record back
 // with the strings exactly as read. True when both the read and the
 // programming succeeded; nothing is programmed when the read fails or the
-// strings read do not fit the chip together (kMaxStoredStringBytes).
-bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex);
+// strings read do not fit the chip together, which `report` then says.
+bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex, Ym2610SetReport& report);
 
 }  // namespace ft232h

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Kills dumps at random moments and checks that every settings file is left
-# old or new, whole: kill_during_dump.sh CONFIG KILLS [LINES]
+# old or new, whole: kill_during_dump.sh CONFIG KILLS [LINES] [ENCODING]
 #
 # CONFIG is the file that says which build to test (the row runner's:
 # tool=, library=, launcher= a ;-separated command such as Wine's). The
@@ -14,7 +14,7 @@
 set -euo pipefail
 shopt -s nullglob
 
-config=$1 kills=$2 lines=${3:-100000}
+config=$1 kills=$2 lines=${3:-100000} encoding=${4:-}
 value() { sed -n "s/^$1=//p" "$config"; }
 IFS=';' read -r -a launcher <<<"$(value launcher)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/ft232h-kill-XXXXXX")
@@ -28,15 +28,23 @@ run() { "${launcher[@]}" "$exe" "$@" >/dev/null 2>&1; }
 # notes and the dump of board 0, written once without interruption.
 awk -v n="$lines" 'BEGIN { for (i = 0; i < n; ++i) printf "; note %d about this board\r\n", i }' \
     >"$work/ft232h_eeprom_no3.ini"
+# The file's text, whatever its encoding.
+text() { if [ -n "$encoding" ]; then tail -c +3 "$1" | iconv -f "$encoding" -t UTF-8; else cat "$1"; fi; }
+if [ -n "$encoding" ]; then
+    { printf '\xff\xfe' && iconv -f UTF-8 -t "$encoding" "$work/ft232h_eeprom_no3.ini"; } >"$work/utf16.ini"
+    mv "$work/utf16.ini" "$work/ft232h_eeprom_no3.ini"
+fi
 run -r 3
-grep -q 'SerialNumber="FT9ZP2MC"' "$work/ft232h_eeprom_no3.ini" || { echo "the dump did not write board 3" >&2 && exit 1; }
+text "$work/ft232h_eeprom_no3.ini" | grep -q 'SerialNumber="FT9ZP2MC"' || { echo "the dump did not write board 3" >&2 && exit 1; }
 mv "$work/ft232h_eeprom_no3.ini" "$work/old.ini"
 cp "$work/old.ini" "$settings"
 start=$(date +%s%N)
 run -r 0
 duration=$(($(date +%s%N) - start))
 cp "$settings" "$work/new.ini"
-grep -q 'SerialNumber="FT6XK1QA"' "$work/new.ini" || { echo "the dump did not write board 0" >&2 && exit 1; }
+text "$work/new.ini" | grep -q 'SerialNumber="FT6XK1QA"' || { echo "the dump did not write board 0" >&2 && exit 1; }
+[ -z "$encoding" ] || [ "$(head -c 2 "$work/new.ini" | od -An -tx1 | tr -d ' ')" = fffe ] ||
+    { echo "the dump did not keep the file UTF-16" >&2 && exit 1; }
 
 # A delay in seconds, at random below $1 nanoseconds.
 random_delay() { printf '0.%09d' $(((RANDOM * 32768 + RANDOM) % $1)); }
@@ -61,6 +69,6 @@ for ((round = 0; round < kills; ++round)); do
     left=$((left + ${#temporaries[@]})) && rm -f "${temporaries[@]}"
 done
 
-echo "$kills kills of a dump into $lines lines of notes ($((duration / 1000000)) ms a run): $old old, $new new," \
+echo "$kills kills of a dump into $lines lines of notes${encoding:+ in $encoding} ($((duration / 1000000)) ms a run): $old old, $new new," \
     "$neither neither; $aimed kills aimed after the temporary file appeared; $left left a temporary file"
 [ "$neither" -eq 0 ]

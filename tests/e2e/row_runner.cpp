@@ -17,6 +17,9 @@
 //   state LINE            a line of the simulator's world before the first run
 //   file NAME TEXT        appends TEXT and CR LF to a file beside the tool
 //   raw NAME TEXT         appends TEXT alone
+//   utf16 NAME le|be      the file's text, UTF-8 so far, becomes UTF-16 in
+//                         that byte order behind its mark, as PowerShell and
+//                         Notepad write it
 //   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO (replacing TO)
 //   hardlink NAME TARGET  another name for the file TARGET
 //   owner NAME USER       gives the file to USER and USER's group (root only)
@@ -154,6 +157,26 @@ std::string ToShiftJis(const std::string& utf8) {
     iconv_close(converter);
     out.resize(out.size() - room);
     return out;
+}
+
+// UTF-8 as UTF-16 of the byte order named, behind its mark.
+std::string ToUtf16(const std::string& utf8, const std::string& order) {
+    if (order != "le" && order != "be") {
+        throw std::runtime_error("no byte order " + order);
+    }
+    iconv_t converter = iconv_open(order == "le" ? "UTF-16LE" : "UTF-16BE", "UTF-8");
+    std::string in = utf8;
+    std::string out(in.size() * 4 + 4, '\0');
+    char* from = in.data();
+    char* to = out.data();
+    std::size_t left = in.size();
+    std::size_t room = out.size();
+    if (converter == reinterpret_cast<iconv_t>(-1) || iconv(converter, &from, &left, &to, &room) != 0) {
+        throw std::runtime_error("no UTF-16 form: " + utf8);
+    }
+    iconv_close(converter);
+    out.resize(out.size() - room);
+    return (order == "le" ? std::string("\xFF\xFE") : std::string("\xFE\xFF")) + out;
 }
 
 // As the Windows build shows a path: '?' for a character Shift_JIS lacks.
@@ -478,6 +501,8 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         if (directive == "file" || directive == "raw") {
             std::ofstream(path(name), std::ios::binary | std::ios::app)
                 << Unescape(text, false) << (directive == "file" ? "\r\n" : "");
+        } else if (directive == "utf16") {
+            WriteFile(path(name), ToUtf16(ReadFile(path(name)), text));
         } else if (directive == "dir") {
             std::filesystem::create_directory(path(name));
         } else if (directive == "link") {
