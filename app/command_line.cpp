@@ -9,6 +9,7 @@
 #include "app/usage.hpp"
 #include "eeprom/erase_init.hpp"
 #include "eeprom/settings_file.hpp"
+#include "eeprom/string_area.hpp"
 #include "eeprom/ym2610_profile.hpp"
 
 namespace ft232h {

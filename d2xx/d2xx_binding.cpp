@@ -1,7 +1,5 @@
 #include "d2xx/d2xx_binding.hpp"
 
-#include <cstring>
-
 namespace ft232h {
 
 template <typename EntryPoint>
@@ -38,27 +36,9 @@ FtStatus D2xxBinding::ReadEeprom(FtHandle handle, EepromRecord& record, EepromSt
     if (call == nullptr) {
         return kFtOtherError;
     }
-    const auto read = [&](EepromRecord& into, EepromStrings& text) {
-        into.deviceType = kDeviceTypeFt232h;
-        return call(handle, &into, kEepromRecordSize, text.Manufacturer.data(), text.ManufacturerId.data(),
-                    text.Description.data(), text.SerialNumber.data());
-    };
-    // FTDI's library reports success once the EEPROM's first word has been
-    // read, even when a cable that fails half-way leaves the rest unread and
-    // the record made of whatever it had. So a read counts only when a second
-    // one, from the same starting bytes, gives the very same record and
-    // strings.
-    EepromRecord again = record;
-    EepromStrings againStrings = strings;
-    if (const FtStatus status = read(record, strings); status != kFtOk) {
-        return status;
-    }
-    if (const FtStatus status = read(again, againStrings); status != kFtOk) {
-        return status;
-    }
-    const bool same =
-        std::memcmp(&again, &record, sizeof record) == 0 && std::memcmp(&againStrings, &strings, sizeof strings) == 0;
-    return same ? kFtOk : kFtEepromReadFailed;
+    record.deviceType = kDeviceTypeFt232h;
+    return call(handle, &record, kEepromRecordSize, strings.Manufacturer.data(), strings.ManufacturerId.data(),
+                strings.Description.data(), strings.SerialNumber.data());
 }
 
 FtStatus D2xxBinding::ProgramEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const {

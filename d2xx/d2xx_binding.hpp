@@ -26,8 +26,7 @@ public:
     void Close(FtHandle handle) const;
     // Passes the record with its size, 44, and the four strings in their order.
     // The library reads only as the device type the record names, so the
-    // record is marked as an FT232H's first; the call fills the rest. Reads
-    // twice: two reads that differ are kFtEepromReadFailed.
+    // record is marked as an FT232H's first; the call fills the rest.
     FtStatus ReadEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const;
     FtStatus ProgramEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const;
     FtStatus EraseEeprom(FtHandle handle) const;

@@ -9,7 +9,9 @@
 #include <variant>
 #include <vector>
 
+#include "eeprom/confirmed_read.hpp"
 #include "eeprom/profile_file.hpp"
+#include "eeprom/string_area.hpp"
 
 namespace ft232h {
 
@@ -281,7 +283,7 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
     return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
         EepromStrings strings{};
         EepromRecord record{};
-        if (d2xx.ReadEeprom(handle, record, strings) != kFtOk) {
+        if (!ReadConfirmedEeprom(d2xx, handle, record, strings)) {
             return false;
         }
         std::array<std::string, kSettings.size()> values;

@@ -1,5 +1,8 @@
 #include "eeprom/ym2610_profile.hpp"
 
+#include "eeprom/confirmed_read.hpp"
+#include "eeprom/string_area.hpp"
+
 namespace ft232h {
 namespace {
 
@@ -38,7 +41,7 @@ bool CheckYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex) {
     return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
         EepromRecord record;
         EepromStrings strings;
-        return d2xx.ReadEeprom(handle, record, strings) == kFtOk && MatchesYm2610Profile(record);
+        return ReadConfirmedEeprom(d2xx, handle, record, strings) && MatchesYm2610Profile(record);
     });
 }
 
@@ -47,7 +50,7 @@ bool SetYm2610Profile(const D2xxBinding& d2xx, std::int32_t deviceIndex, Ym2610S
     return WithOpenDevice(d2xx, deviceIndex, [&](FtHandle handle) {
         EepromRecord record;
         EepromStrings strings;
-        if (d2xx.ReadEeprom(handle, record, strings) != kFtOk) {
+        if (!ReadConfirmedEeprom(d2xx, handle, record, strings)) {
             return false;
         }
         // Strings that do not fit the chip together can be read from an image
