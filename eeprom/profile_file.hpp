@@ -62,10 +62,12 @@ enum class ProfileWrite {
 // or the new one, whole. The file keeps its owner, group and permissions; a
 // file without write permission for anyone is read-only, even for root.
 // Where a replacement would lose what the file is (its other hard links, or
-// an owner the system does not let us give a new file), the file is
-// rewritten in place instead and made durable: then a crash part-way can
-// leave it partly old and partly new. A symbolic link at `path` stays, and
-// the file it leads to gets the change.
+// an owner the system does not let us give a new file), or cannot be made
+// because the file's directory refuses us a new name while the file itself
+// may be written, the file is rewritten in place instead and made durable:
+// then a crash part-way can leave it partly old and partly new. A file that
+// does not exist in such a directory is not written. A symbolic link at
+// `path` stays, and the file it leads to gets the change.
 ProfileWrite WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries);
 
 // One entry, as WriteProfileStrings sets it.
