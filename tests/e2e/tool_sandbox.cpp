@@ -1,7 +1,9 @@
 #include "tests/e2e/tool_sandbox.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -45,6 +47,12 @@ constexpr std::time_t kRunTimeLimitSeconds = 120;
 
 using Output = ToolSandbox::Output;
 using ExtraEnvironment = std::vector<std::pair<std::string, std::string>>;
+using User = std::optional<std::pair<uid_t, gid_t>>;
+
+// In the child: the user and group of `user` alone, for good.
+bool BecomeUser(const User& user) {
+    return !user || (setgroups(0, nullptr) == 0 && setgid(user->second) == 0 && setuid(user->first) == 0);
+}
 
 // A pseudo-terminal's controller side, with the name of the side a child
 // opens; throws when the system has none to give.
@@ -68,7 +76,8 @@ bool AttachTerminal(const std::string& name) {
 // Runs `command` in `workingDirectory` with `environment` added, its standard
 // error into the file `errorsPath`, its standard output as `output` says.
 ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path& workingDirectory,
-                   const std::string& errorsPath, Output output, const ExtraEnvironment& environment = {}) {
+                   const std::string& errorsPath, Output output, const ExtraEnvironment& environment = {},
+                   const User& user = {}) {
     std::vector<char*> argv;
     for (std::string& part : command) {
         argv.push_back(part.data());
@@ -95,7 +104,8 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
         const bool attached = output == Output::kTerminal
                                   ? AttachTerminal(terminalName)
                                   : dup2(out[1], 1) >= 0 && dup2(open("/dev/null", O_RDONLY), 0) >= 0;
-        if (chdir(workingDirectory.c_str()) != 0 || errors < 0 || !attached || dup2(errors, 2) < 0) {
+        if (chdir(workingDirectory.c_str()) != 0 || errors < 0 || !attached || dup2(errors, 2) < 0 ||
+            !BecomeUser(user)) {
             _exit(126);
         }
         close(out[0]);
@@ -315,6 +325,14 @@ ToolSandbox::~ToolSandbox() {
     }
 }
 
+void ToolSandbox::SetUser(const std::string& name) {
+    const passwd* user = getpwnam(name.c_str());
+    if (user == nullptr) {
+        throw std::runtime_error("no user " + name);
+    }
+    user_.emplace(user->pw_uid, user->pw_gid);
+}
+
 std::string ToolSandbox::PrintedPath(const std::string& name) const {
     const std::filesystem::path path = directory_ / name;
     return ToolUnderTest::FromEnvironment().windows ? UnderWine(path) : path.string();
@@ -360,7 +378,7 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
         environment.emplace_back("LC_ALL", language_);
     }
     const std::string errorsPath = (workingDirectory_ / "stderr.txt").string();
-    ToolRun run = RunProcess(command, workingDirectory_, errorsPath, output, environment);
+    ToolRun run = RunProcess(command, workingDirectory_, errorsPath, output, environment, user_);
     // The tool ends every run with status 0 and a line on standard output.
     // Status 1 with nothing on either stream is Wine failing, rarely, to
     // start a program at all (seen once, in a CI run, and never reproduced in
@@ -368,7 +386,7 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
     // more, and that is said.
     if (under.windows && run.exitStatus == 1 && run.output.empty() && run.errors.empty()) {
         std::cerr << "Wine ended a run with status 1 before the tool printed anything; running it once more\n";
-        run = RunProcess(std::move(command), workingDirectory_, errorsPath, output, environment);
+        run = RunProcess(std::move(command), workingDirectory_, errorsPath, output, environment, user_);
     }
     return run;
 }
