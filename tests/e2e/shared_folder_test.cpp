@@ -1,7 +1,8 @@
 // The tool in a folder that belongs to an administrator, as on a shared
 // bench, with a settings file each user may write: a dump by a user who may
 // not add a file to the folder goes into the settings file itself. Runs the
-// native tool as nobody, which takes root.
+// tool as nobody (a Windows build under Wine in a prefix of nobody's),
+// which takes root.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,9 +59,9 @@ TEST(SharedToolFolder, ADumpByAUserWhoMayWriteOnlyTheSettingsFileRewritesItInPla
     WriteFile(settings, kNotes);
     std::filesystem::permissions(sandbox.Directory(), std::filesystem::perms(0755));
     std::filesystem::permissions(settings, std::filesystem::perms(0666));
+    sandbox.SetUser("nobody");
     const ino_t before = InodeOf(settings);
     const std::set<std::string> names = NamesIn(sandbox.Directory());
-    sandbox.SetUser("nobody");
     const ToolRun byNobody = sandbox.Run({"-r", "0"});
     EXPECT_EQ(byNobody.exitStatus, 0) << byNobody.errors;
     EXPECT_EQ(byNobody.output, byRoot.output);

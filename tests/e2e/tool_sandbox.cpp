@@ -169,6 +169,19 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
     return run;
 }
 
+// `launcher` with `arguments` after it, its WINEPREFIX= setting (the build's
+// prefix, which is root's) changed to `prefix`.
+std::vector<std::string> WithUserPrefix(std::vector<std::string> launcher, const std::filesystem::path& prefix,
+                                        const std::vector<std::string>& arguments) {
+    for (std::string& part : launcher) {
+        if (part.starts_with("WINEPREFIX=")) {
+            part = "WINEPREFIX=" + prefix.string();
+        }
+    }
+    launcher.insert(launcher.end(), arguments.begin(), arguments.end());
+    return launcher;
+}
+
 // The path as a Windows program under Wine sees it: Wine shows the Unix root
 // as drive Z:.
 std::string UnderWine(const std::filesystem::path& path) {
@@ -331,6 +344,23 @@ void ToolSandbox::SetUser(const std::string& name) {
         throw std::runtime_error("no user " + name);
     }
     user_.emplace(user->pw_uid, user->pw_gid);
+    const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
+    if (!under.windows) {
+        return;
+    }
+    const std::filesystem::path home = workingDirectory_ / ("wine-" + name);
+    std::filesystem::create_directory(home);
+    if (chown(home.c_str(), user->pw_uid, user->pw_gid) != 0) {
+        throw std::runtime_error("cannot give " + home.string() + " to " + name + " (the test needs root)");
+    }
+    userPrefix_ = home / "prefix";
+    // Without Wine's .NET and browser, which a new prefix would offer to install.
+    const ToolRun boot = RunProcess(WithUserPrefix(under.launcher, userPrefix_, {"wineboot", "-i"}),
+                                    workingDirectory_, "/dev/null", Output::kPipe,
+                                    {{"WINEDLLOVERRIDES", "mscoree,mshtml="}}, user_);
+    if (boot.exitStatus != 0) {
+        throw std::runtime_error("cannot make a Wine prefix for " + name);
+    }
 }
 
 std::string ToolSandbox::PrintedPath(const std::string& name) const {
@@ -365,7 +395,8 @@ void ToolSandbox::FillFileSystem(std::size_t room) const {
 
 ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output output) const {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
-    std::vector<std::string> command = under.launcher;
+    std::vector<std::string> command = userPrefix_.empty() ? under.launcher
+                                                           : WithUserPrefix(under.launcher, userPrefix_, {});
     command.push_back((directory_ / under.ToolFileName()).string());
     command.insert(command.end(), arguments.begin(), arguments.end());
     ExtraEnvironment environment;

@@ -74,7 +74,9 @@ public:
     void SetLanguage(const std::string& language) { language_ = language; }
     // Every later run as the user `name`, in that user's group and no other
     // (root only). The sandbox's folders stay root's: a test gives the user
-    // what it is to have.
+    // what it is to have. A Windows build then runs in a Wine prefix of that
+    // user's, made here (a few seconds) in the working directory: Wine
+    // refuses a prefix that its user does not own.
     void SetUser(const std::string& name);
 
     // Runs the tool with `arguments` from another working directory, so that
@@ -103,6 +105,7 @@ private:
     std::filesystem::path mountPoint_;
     std::string language_;
     std::optional<std::pair<uid_t, gid_t>> user_;
+    std::filesystem::path userPrefix_;
 };
 
 std::string ReadFile(const std::filesystem::path& path);
