@@ -355,9 +355,8 @@ void ToolSandbox::SetUser(const std::string& name) {
     }
     userPrefix_ = home / "prefix";
     // Without Wine's .NET and browser, which a new prefix would offer to install.
-    const ToolRun boot = RunProcess(WithUserPrefix(under.launcher, userPrefix_, {"wineboot", "-i"}),
-                                    workingDirectory_, "/dev/null", Output::kPipe,
-                                    {{"WINEDLLOVERRIDES", "mscoree,mshtml="}}, user_);
+    const ToolRun boot = RunProcess(WithUserPrefix(under.launcher, userPrefix_, {"wineboot", "-i"}), workingDirectory_,
+                                    "/dev/null", Output::kPipe, {{"WINEDLLOVERRIDES", "mscoree,mshtml="}}, user_);
     if (boot.exitStatus != 0) {
         throw std::runtime_error("cannot make a Wine prefix for " + name);
     }
@@ -395,8 +394,8 @@ void ToolSandbox::FillFileSystem(std::size_t room) const {
 
 ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output output) const {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
-    std::vector<std::string> command = userPrefix_.empty() ? under.launcher
-                                                           : WithUserPrefix(under.launcher, userPrefix_, {});
+    std::vector<std::string> command =
+        userPrefix_.empty() ? under.launcher : WithUserPrefix(under.launcher, userPrefix_, {});
     command.push_back((directory_ / under.ToolFileName()).string());
     command.insert(command.end(), arguments.begin(), arguments.end());
     ExtraEnvironment environment;
