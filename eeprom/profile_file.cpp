@@ -6,7 +6,8 @@
 // durable first, then renamed over the old one, then the directory is made
 // durable. At no point can a crash leave a name that points at data not yet
 // on the disk. A file whose other hard links, or whose owner, a new file
-// cannot keep is rewritten in place instead.
+// cannot keep is rewritten in place instead, and so is one that its user may
+// write in a directory they may not.
 #include "eeprom/profile_file.hpp"
 
 #include <algorithm>
@@ -103,11 +104,18 @@ bool RewriteInPlace(const ProfileFileCalls& calls, FileHandle file, std::string_
 // name points at it, and the rename is on the disk before success is
 // reported. Until the rename the old file is untouched, and any failure up
 // to there removes the new file again. Falls back to rewriting in place when
-// the new file cannot be given the old one's owner.
+// the new file cannot be given the old one's owner, or cannot be made at all
+// because the directory is not ours to write: a shared tool folder that an
+// administrator owns, holding a settings file each user may write, which
+// Windows' own profile API writes in place too.
 bool Replace(const ProfileFileCalls& calls, const std::string& target, Original& original, std::string_view edited) {
     std::string temporary;
     FileHandle created = 0;
-    if (!calls.createBeside(target, temporary, created)) {
+    const FileCreated made = calls.createBeside(target, temporary, created);
+    if (made == FileCreated::kNotPermitted && original.file) {
+        return RewriteInPlace(calls, *std::exchange(original.file, std::nullopt), original.bytes, edited);
+    }
+    if (made != FileCreated::kCreated) {
         Release(calls, original);
         return false;
     }

@@ -49,10 +49,11 @@ enum class ProfileWrite {
     kRefused,
     // The file could not be written: it is read-only, is no regular file,
     // holds an odd number of bytes after a UTF-16 mark, or would grow past
-    // the size cap, a link there leads
-    // nowhere, or the disk or the system refused a step. The file holds its
-    // old content or, only when the very last step (making the new name
-    // durable) failed, the new one; never a mixture.
+    // the size cap, a link there leads nowhere, or the disk or the system
+    // refused a step. A replaced file holds its old content or, only when
+    // the very last step (making the new name durable) failed, the new one;
+    // never a mixture. A file rewritten in place gets its old bytes back as
+    // far as the disk lets them be written.
     kFileFailed,
 };
 
@@ -69,10 +70,12 @@ enum class ProfileWrite {
 // or the new one, whole. The file keeps its owner, group and permissions; a
 // file without write permission for anyone is read-only, even for root.
 // Where a replacement would lose what the file is (its other hard links, or
-// an owner the system does not let us give a new file), the file is
-// rewritten in place instead and made durable: then a crash part-way can
-// leave it partly old and partly new. A symbolic link at `path` stays, and
-// the file it leads to gets the change.
+// an owner the system does not let us give a new file), or cannot be made
+// because the file's directory refuses us a new name while the file itself
+// may be written, the file is rewritten in place instead and made durable:
+// then a crash part-way can leave it partly old and partly new. A file that
+// does not exist in such a directory is not written. A symbolic link at
+// `path` stays, and the file it leads to gets the change.
 ProfileWrite WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries);
 
 // One entry, as WriteProfileStrings sets it.

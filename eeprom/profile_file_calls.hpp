@@ -35,6 +35,8 @@ struct FileFacts {
     std::uint64_t links = 1;
 };
 
+enum class FileCreated { kCreated, kNotPermitted, kFailed };
+
 enum class IdentityKept { kKept, kNotPermitted, kFailed };
 
 // Each call does one thing and reports failure as false (or -1); paths are
@@ -56,8 +58,10 @@ struct ProfileFileCalls {
     // Makes the file `size` bytes long.
     bool (*resize)(FileHandle file, std::uint64_t size);
     // A new, empty file with a fresh name in the directory of `target`,
-    // open for writing, readable by others as a new file is.
-    bool (*createBeside)(const std::string& target, std::string& created, FileHandle& file);
+    // open for writing, readable by others as a new file is. kNotPermitted
+    // when the directory does not let us add a name to it; kFailed for any
+    // other refusal (no room, a broken disk).
+    FileCreated (*createBeside)(const std::string& target, std::string& created, FileHandle& file);
     // Gives `created` what `original` is: its owner, group and permissions.
     // kNotPermitted when the system does not let us give it that owner.
     IdentityKept (*keepIdentity)(FileHandle created, FileHandle original);

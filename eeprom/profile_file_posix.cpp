@@ -119,7 +119,7 @@ bool Resize(FileHandle file, std::uint64_t size) {
     return FitsOffset(size) && ::ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0;
 }
 
-bool CreateBeside(const std::string& target, std::string& created, FileHandle& file) {
+FileCreated CreateBeside(const std::string& target, std::string& created, FileHandle& file) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
@@ -130,13 +130,17 @@ bool CreateBeside(const std::string& target, std::string& created, FileHandle& f
         const int fd = Open(created, O_WRONLY | O_CREAT | O_EXCL, kNewFileMode);
         if (fd >= 0) {
             file = fd;
-            return true;
+            return FileCreated::kCreated;
+        }
+        // EPERM too: a directory made immutable refuses new names with it.
+        if (errno == EACCES || errno == EPERM) {
+            return FileCreated::kNotPermitted;
         }
         if (errno != EEXIST) {
-            return false;
+            return FileCreated::kFailed;
         }
     }
-    return false;
+    return FileCreated::kFailed;
 }
 
 IdentityKept KeepIdentity(FileHandle created, FileHandle original) {

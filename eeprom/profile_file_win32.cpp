@@ -191,7 +191,7 @@ bool Resize(FileHandle file, std::uint64_t size) {
     return SetFileInformationByHandle(Handle(file), FileEndOfFileInfo, &end, sizeof end) != FALSE;
 }
 
-bool CreateBeside(const std::string& target, std::string& created, FileHandle& file) {
+FileCreated CreateBeside(const std::string& target, std::string& created, FileHandle& file) {
     LARGE_INTEGER clock{};
     QueryPerformanceCounter(&clock);
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
@@ -200,7 +200,7 @@ bool CreateBeside(const std::string& target, std::string& created, FileHandle& f
                                                   static_cast<std::uint64_t>(attempt));
         const std::optional<std::wstring> wide = Wide(created);
         if (!wide) {
-            return false;
+            return FileCreated::kFailed;
         }
         // WRITE_DAC, which the owner of a file always has, to give it the
         // old file's permissions.
@@ -208,13 +208,17 @@ bool CreateBeside(const std::string& target, std::string& created, FileHandle& f
                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             file = FromHandle(handle);
-            return true;
+            return FileCreated::kCreated;
         }
-        if (GetLastError() != ERROR_FILE_EXISTS) {
-            return false;
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED) {
+            return FileCreated::kNotPermitted;
+        }
+        if (error != ERROR_FILE_EXISTS) {
+            return FileCreated::kFailed;
         }
     }
-    return false;
+    return FileCreated::kFailed;
 }
 
 // The attributes that describe a file rather than its state.

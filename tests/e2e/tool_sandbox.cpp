@@ -1,7 +1,9 @@
 #include "tests/e2e/tool_sandbox.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -45,6 +47,12 @@ constexpr std::time_t kRunTimeLimitSeconds = 120;
 
 using Output = ToolSandbox::Output;
 using ExtraEnvironment = std::vector<std::pair<std::string, std::string>>;
+using User = std::optional<std::pair<uid_t, gid_t>>;
+
+// In the child: the user and group of `user` alone, for good.
+bool BecomeUser(const User& user) {
+    return !user || (setgroups(0, nullptr) == 0 && setgid(user->second) == 0 && setuid(user->first) == 0);
+}
 
 // A pseudo-terminal's controller side, with the name of the side a child
 // opens; throws when the system has none to give.
@@ -68,7 +76,8 @@ bool AttachTerminal(const std::string& name) {
 // Runs `command` in `workingDirectory` with `environment` added, its standard
 // error into the file `errorsPath`, its standard output as `output` says.
 ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path& workingDirectory,
-                   const std::string& errorsPath, Output output, const ExtraEnvironment& environment = {}) {
+                   const std::string& errorsPath, Output output, const ExtraEnvironment& environment = {},
+                   const User& user = {}) {
     std::vector<char*> argv;
     for (std::string& part : command) {
         argv.push_back(part.data());
@@ -95,7 +104,8 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
         const bool attached = output == Output::kTerminal
                                   ? AttachTerminal(terminalName)
                                   : dup2(out[1], 1) >= 0 && dup2(open("/dev/null", O_RDONLY), 0) >= 0;
-        if (chdir(workingDirectory.c_str()) != 0 || errors < 0 || !attached || dup2(errors, 2) < 0) {
+        if (chdir(workingDirectory.c_str()) != 0 || errors < 0 || !attached || dup2(errors, 2) < 0 ||
+            !BecomeUser(user)) {
             _exit(126);
         }
         close(out[0]);
@@ -157,6 +167,19 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.errors = ReadFile(errorsPath);
     return run;
+}
+
+// `launcher` with `arguments` after it, its WINEPREFIX= setting (the build's
+// prefix, which is root's) changed to `prefix`.
+std::vector<std::string> WithUserPrefix(std::vector<std::string> launcher, const std::filesystem::path& prefix,
+                                        const std::vector<std::string>& arguments) {
+    for (std::string& part : launcher) {
+        if (part.starts_with("WINEPREFIX=")) {
+            part = "WINEPREFIX=" + prefix.string();
+        }
+    }
+    launcher.insert(launcher.end(), arguments.begin(), arguments.end());
+    return launcher;
 }
 
 // The path as a Windows program under Wine sees it: Wine shows the Unix root
@@ -315,6 +338,30 @@ ToolSandbox::~ToolSandbox() {
     }
 }
 
+void ToolSandbox::SetUser(const std::string& name) {
+    const passwd* user = getpwnam(name.c_str());
+    if (user == nullptr) {
+        throw std::runtime_error("no user " + name);
+    }
+    user_.emplace(user->pw_uid, user->pw_gid);
+    const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
+    if (!under.windows) {
+        return;
+    }
+    const std::filesystem::path home = workingDirectory_ / ("wine-" + name);
+    std::filesystem::create_directory(home);
+    if (chown(home.c_str(), user->pw_uid, user->pw_gid) != 0) {
+        throw std::runtime_error("cannot give " + home.string() + " to " + name + " (the test needs root)");
+    }
+    userPrefix_ = home / "prefix";
+    // Without Wine's .NET and browser, which a new prefix would offer to install.
+    const ToolRun boot = RunProcess(WithUserPrefix(under.launcher, userPrefix_, {"wineboot", "-i"}), workingDirectory_,
+                                    "/dev/null", Output::kPipe, {{"WINEDLLOVERRIDES", "mscoree,mshtml="}}, user_);
+    if (boot.exitStatus != 0) {
+        throw std::runtime_error("cannot make a Wine prefix for " + name);
+    }
+}
+
 std::string ToolSandbox::PrintedPath(const std::string& name) const {
     const std::filesystem::path path = directory_ / name;
     return ToolUnderTest::FromEnvironment().windows ? UnderWine(path) : path.string();
@@ -347,7 +394,8 @@ void ToolSandbox::FillFileSystem(std::size_t room) const {
 
 ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output output) const {
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
-    std::vector<std::string> command = under.launcher;
+    std::vector<std::string> command =
+        userPrefix_.empty() ? under.launcher : WithUserPrefix(under.launcher, userPrefix_, {});
     command.push_back((directory_ / under.ToolFileName()).string());
     command.insert(command.end(), arguments.begin(), arguments.end());
     ExtraEnvironment environment;
@@ -360,7 +408,7 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
         environment.emplace_back("LC_ALL", language_);
     }
     const std::string errorsPath = (workingDirectory_ / "stderr.txt").string();
-    ToolRun run = RunProcess(command, workingDirectory_, errorsPath, output, environment);
+    ToolRun run = RunProcess(command, workingDirectory_, errorsPath, output, environment, user_);
     // The tool ends every run with status 0 and a line on standard output.
     // Status 1 with nothing on either stream is Wine failing, rarely, to
     // start a program at all (seen once, in a CI run, and never reproduced in
@@ -368,7 +416,7 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
     // more, and that is said.
     if (under.windows && run.exitStatus == 1 && run.output.empty() && run.errors.empty()) {
         std::cerr << "Wine ended a run with status 1 before the tool printed anything; running it once more\n";
-        run = RunProcess(std::move(command), workingDirectory_, errorsPath, output, environment);
+        run = RunProcess(std::move(command), workingDirectory_, errorsPath, output, environment, user_);
     }
     return run;
 }

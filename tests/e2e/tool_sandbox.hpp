@@ -2,9 +2,13 @@
 // the simulated D2XX library beside it, the way a user installs it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ft232h::e2e {
@@ -68,6 +72,12 @@ public:
     // from which Wine takes the system's code page; the environment's own
     // when empty.
     void SetLanguage(const std::string& language) { language_ = language; }
+    // Every later run as the user `name`, in that user's group and no other
+    // (root only). The sandbox's folders stay root's: a test gives the user
+    // what it is to have. A Windows build then runs in a Wine prefix of that
+    // user's, made here (a few seconds) in the working directory: Wine
+    // refuses a prefix that its user does not own.
+    void SetUser(const std::string& name);
 
     // Runs the tool with `arguments` from another working directory, so that
     // nothing can depend on it.
@@ -94,6 +104,8 @@ private:
     bool libraryOnPath_ = false;
     std::filesystem::path mountPoint_;
     std::string language_;
+    std::optional<std::pair<uid_t, gid_t>> user_;
+    std::filesystem::path userPrefix_;
 };
 
 std::string ReadFile(const std::filesystem::path& path);

@@ -206,7 +206,7 @@ TEST_F(CrashConsistency, TheModelCatchesAFileSyncedAfterItsRenameAndARenameNever
         Rescript();
         std::string temporary;
         FileHandle file = -1;
-        ASSERT_TRUE(calls.createBeside(path, temporary, file));
+        ASSERT_EQ(calls.createBeside(path, temporary, file), FileCreated::kCreated);
         ASSERT_EQ(calls.writeAt(file, 0, after.data(), after.size()), static_cast<std::ptrdiff_t>(after.size()));
         ASSERT_TRUE((syncFirst || calls.replace(temporary, path)) && calls.flush(file) && calls.close(file));
         ASSERT_TRUE(syncFirst ? calls.replace(temporary, path) : calls.syncName(path));

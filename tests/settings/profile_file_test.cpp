@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -77,6 +78,8 @@ TEST_F(ProfileFile, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
             ASSERT_EQ(Write("new"), ProfileWrite::kWritten);
             // Only after the name is made durable does a write count as done.
             ASSERT_EQ(script.calls.back().kind, CallKind::kSyncName);
+            // Among them the new file's creation: a refusal other than the
+            // folder's (no room, a broken disk) rewrites nothing in place.
             const std::size_t calls = script.calls.size();
             for (std::size_t failAt = 1; failAt <= calls; ++failAt) {
                 reset();
@@ -96,19 +99,37 @@ TEST_F(ProfileFile, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
     }
 }
 
-// Where the new file cannot be given the old one's owner, it is rewritten
-// in place, shorter here, with the mode it had; a new file gets the usual
-// mode whatever the umask.
-TEST_F(ProfileFile, AFileWhoseOwnerANewOneCannotHaveIsRewrittenInPlace) {
+// Where the new file cannot be given the old one's owner, or cannot be made
+// beside it at all (a folder the user may not write), the file is rewritten
+// in place: the same bytes a replacement gives, in the same file, so every
+// name, the owner and the mode stay. With no file there, there is nothing to
+// rewrite. A new file gets the usual mode whatever the umask.
+TEST_F(ProfileFile, AFileThatCannotBeReplacedIsRewrittenInPlace) {
     const mode_t mask = ::umask(022);
-    WriteBytes(path, "[A]\r\nk=old\r\n; tail\r\n");
-    ::chmod(path.c_str(), 0664);
-    Rescript(0, false, IdentityKept::kNotPermitted);
-    EXPECT_EQ(Write("v"), ProfileWrite::kWritten);
-    EXPECT_EQ(ReadBytes(path), "[A]\r\nk=v\r\n; tail\r\n");
-    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0664));
-    EXPECT_EQ(directory.Names(), std::set<std::string>{"settings.ini"});
+    const std::string existing = "[A]\r\nk=old\r\n; tail\r\n";
+    WriteBytes(path, existing);
+    ASSERT_EQ(Write("v"), ProfileWrite::kWritten);
+    const std::string replaced = ReadBytes(path);
+    ASSERT_EQ(replaced, "[A]\r\nk=v\r\n; tail\r\n");
+    const std::pair<std::optional<IdentityKept>, std::optional<FileCreated>> refusals[] = {
+        {IdentityKept::kNotPermitted, std::nullopt}, {std::nullopt, FileCreated::kNotPermitted}};
+    for (const auto& [identity, created] : refusals) {
+        SCOPED_TRACE(identity ? "owner refused" : "folder refused");
+        WriteBytes(path, existing);
+        ::chmod(path.c_str(), 0664);
+        const std::pair<dev_t, ino_t> before = IdentityOf(path);
+        Rescript(0, false, identity, created);
+        EXPECT_EQ(Write("v"), ProfileWrite::kWritten);
+        EXPECT_EQ(ReadBytes(path), replaced);
+        EXPECT_EQ(IdentityOf(path), before);
+        EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0664));
+        EXPECT_EQ(directory.Names(), std::set<std::string>{"settings.ini"});
+    }
     std::filesystem::remove(path);
+    Rescript(0, false, std::nullopt, FileCreated::kNotPermitted);
+    EXPECT_EQ(Write("v"), ProfileWrite::kFileFailed);
+    EXPECT_EQ(directory.Names(), std::set<std::string>{});
+    Rescript();
     EXPECT_EQ(Write("v"), ProfileWrite::kWritten);
     ::umask(mask);
     EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0644));

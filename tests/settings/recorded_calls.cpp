@@ -46,12 +46,19 @@ constexpr ProfileFileCalls kRecordedCalls{
         return Record(CallKind::kResize, file, {}, size) && System().resize(file, size);
     },
     [](const std::string& target, std::string& created, FileHandle& file) {
-        if (!Record(CallKind::kCreate) || !System().createBeside(target, created, file)) {
-            return false;
+        if (!Record(CallKind::kCreate)) {
+            return FileCreated::kFailed;
         }
-        script.calls.back().path = created;
-        script.calls.back().file = file;
-        return true;
+        const bool refused = script.created && *script.created != FileCreated::kCreated;
+        const FileCreated made = refused ? *script.created : System().createBeside(target, created, file);
+        if (made == FileCreated::kCreated) {
+            script.calls.back().path = created;
+            script.calls.back().file = file;
+        } else {
+            // Made nothing, so the crash test's disk gets no new file.
+            script.calls.back().failed = true;
+        }
+        return made;
     },
     [](FileHandle created, FileHandle original) {
         if (!Record(CallKind::kOther, created)) {

@@ -31,11 +31,14 @@ struct CallScript {
     std::size_t failAt = 0;                // the call to fail, from 1
     bool shortWrites = false;              // half of what was asked, as a nearly full disk may write
     std::optional<IdentityKept> identity;  // keepIdentity's answer instead of the system's
+    // createBeside's refusal instead of the system's file; kCreated makes no difference
+    std::optional<FileCreated> created;
 };
 extern CallScript script;
 
-inline void Rescript(std::size_t failAt = 0, bool shortWrites = false, std::optional<IdentityKept> identity = {}) {
-    script = CallScript{{}, failAt, shortWrites, identity};
+inline void Rescript(std::size_t failAt = 0, bool shortWrites = false, std::optional<IdentityKept> identity = {},
+                     std::optional<FileCreated> created = {}) {
+    script = CallScript{{}, failAt, shortWrites, identity, created};
 }
 
 // The system's calls through `script`.
