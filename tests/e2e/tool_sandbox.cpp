@@ -411,8 +411,7 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
     ToolRun run = RunProcess(command, workingDirectory_, errorsPath, output, environment, user_);
     // The tool ends every run with status 0 and a line on standard output.
     // Status 1 with nothing on either stream is Wine failing, rarely, to
-    // start a program at all (seen once, in a CI run, and never reproduced in
-    // thousands of runs since): the tool never ran, so the run is made once
+    // start a program at all: the tool never ran, so the run is made once
     // more, and that is said.
     if (under.windows && run.exitStatus == 1 && run.output.empty() && run.errors.empty()) {
         std::cerr << "Wine ended a run with status 1 before the tool printed anything; running it once more\n";
