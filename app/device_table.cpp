@@ -7,8 +7,8 @@
 #include <new>
 #include <string_view>
 
-#include "app/busy_device_hint.hpp"
 #include "app/messages.hpp"
+#include "app/platform.hpp"
 #include "app/print_message.hpp"
 
 namespace ft232h {
@@ -101,8 +101,8 @@ void PrintBusyDevices(Console& console, std::span<const std::int32_t> busy) {
     for (const std::int32_t deviceIndex : busy) {
         PrintMessage(console, messages::kBusyDevice, {deviceIndex});
     }
-    if (const char* hint = BusyDeviceHint(); hint != nullptr && !busy.empty()) {
-        PrintMessage(console, hint);
+    if (kKernelDriverHoldsFtdiDevices && !busy.empty()) {
+        PrintMessage(console, messages::kBusyDeviceLinuxHint);
     }
 }
 
