@@ -39,4 +39,14 @@ set(CPACK_STRIP_FILES ON)
 # No source archive: the repository is the source.
 set(CPACK_SOURCE_GENERATOR "")
 
+# The same commit packaged anywhere, at any time, gives the same bytes, so
+# that anyone can check a published archive by building it again. CPack's
+# archive writer stamps every entry with SOURCE_DATE_EPOCH when it is set
+# (and then leaves the gzip header's time out): this file, which CPack reads
+# when it starts, sets it to the time of the last commit unless the caller
+# chose one. A zip holds local times, so the time zone is fixed as well.
+set(FT232H_SOURCE_DIR_FOR_CPACK ${PROJECT_SOURCE_DIR})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/CPackProjectConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
 include(CPack)

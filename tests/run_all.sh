@@ -109,6 +109,10 @@ fi
 cmake --build build/no-gtest -j "$jobs"
 ctest --test-dir build/no-gtest -L '^native$' -j "$jobs" --output-on-failure --no-tests=error
 
+# --- the release archives, built again ------------------------------------
+log "release archives: two more builds of the commit, compared byte for byte"
+bash tests/reproducible_archives.sh
+
 # --- the same native suites under the sanitizers ---------------------------
 log "native suites under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset sanitize >/dev/null
