@@ -29,6 +29,21 @@ else()
     endif()
 endif()
 
+# The same commit built in another folder gives the same bytes: paths the
+# compiler writes into objects (debug information, __FILE__) are named as
+# inside the source and build trees, not by where those trees are. The build
+# tree's map comes last, so it wins for the build tree inside the source.
+# A coverage build keeps its real paths, where gcov looks for the sources.
+if(NOT MSVC AND NOT FT232H_COVERAGE)
+    target_compile_options(ft232h_options INTERFACE
+        -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
+endif()
+if(MINGW)
+    # The linker would otherwise stamp the executable's header with the time
+    # of the link.
+    target_link_options(ft232h_options INTERFACE -Wl,--no-insert-timestamp)
+endif()
+
 # The messages are written in UTF-8 in the sources and must reach the user as
 # Shift_JIS (code page 932). GCC converts string literals itself. Clang can
 # only produce UTF-8; it is used for analysis and fuzzing builds, where the

@@ -97,6 +97,22 @@ for preset in "${run_windows[@]}"; do
     ctest --preset "$preset"
 done
 
+# --- a plain build on a machine without GoogleTest -------------------------
+# What a packager's build farm does: no preset, no test-only packages. It
+# must say what it leaves out, build, and pass the rows, which need none.
+log "a plain build that cannot find GoogleTest, and its native rows"
+no_gtest_config=$(cmake -S . -B build/no-gtest -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON)
+if ! grep -q "GoogleTest not found" <<<"$no_gtest_config"; then
+    echo "configuring without GoogleTest did not say that the unit suites are left out"
+    exit 1
+fi
+cmake --build build/no-gtest -j "$jobs"
+ctest --test-dir build/no-gtest -L '^native$' -j "$jobs" --output-on-failure --no-tests=error
+
+# --- the release archives, built again ------------------------------------
+log "release archives: two more builds of the commit, compared byte for byte"
+bash tests/reproducible_archives.sh
+
 # --- the same native suites under the sanitizers ---------------------------
 log "native suites under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset sanitize >/dev/null
