@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks the tool against the simulated D2XX library and writes the
-# figures into README.md, between the bench markers (the Performance
-# section, added at the end when missing).
+# figures into docs/performance.md, between the bench markers (added at the
+# end when missing).
 #
 # Needs cmake, a C++20 compiler, a C compiler (cc), hyperfine and valgrind.
 # Builds the tool and the simulator optimised (preset "bench": the C++
@@ -36,7 +36,7 @@
 #
 # Environment: FT232H_BENCH_RUNS (default 100) runs per measurement, made in
 # FT232H_BENCH_ROUNDS (default 10) rounds;
-# FT232H_BENCH_NO_README=1 prints the tables without touching README.md.
+# FT232H_BENCH_PRINT_ONLY=1 prints the tables without touching the document.
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -360,20 +360,20 @@ table=$(
 echo
 echo "$table"
 
-if [ "${FT232H_BENCH_NO_README:-0}" = 1 ]; then
+if [ "${FT232H_BENCH_PRINT_ONLY:-0}" = 1 ]; then
     exit 0
 fi
-readme="$source_dir/README.md"
+readme="$source_dir/docs/performance.md"
 begin='<!-- bench:begin -->'
 end='<!-- bench:end -->'
 if [ ! -f "$readme" ] || ! grep -qF "$begin" "$readme" || ! grep -qF "$end" "$readme"; then
-    printf '\n## Performance\n\n%s\n%s\n' "$begin" "$end" >> "$readme"
+    printf '\n%s\n%s\n' "$begin" "$end" >> "$readme"
 fi
 printf '%s\n' "$table" > "$work/table.md"
 awk -v begin="$begin" -v end="$end" -v table="$work/table.md" '
     $0 == begin { print; while ((getline line < table) > 0) print line; skipping = 1; next }
     $0 == end { skipping = 0 }
-    !skipping { print }' "$readme" > "$work/README.md"
-cp "$work/README.md" "$readme"
+    !skipping { print }' "$readme" > "$work/performance.md"
+cp "$work/performance.md" "$readme"
 echo >&2
-echo "README.md updated between $begin and $end" >&2
+echo "docs/performance.md updated between $begin and $end" >&2
