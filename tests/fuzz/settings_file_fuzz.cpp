@@ -97,7 +97,8 @@ std::optional<sim::SimEeprom> Programmed(const std::filesystem::path& path) {
     const std::vector<sim::SimLogEntry> calls = Calls();
     if (calls.empty()) {
         fuzz::Require(!result, "nothing reached the device, yet success was reported");
-        fuzz::Require(report.access != ft232h::SettingsFileAccess::kRead || !report.refused.empty(),
+        fuzz::Require(report.access != ft232h::SettingsFileAccess::kRead || !report.refused.empty() ||
+                          !report.stringsBeyondTheChip.empty(),
                       "a refused file was not reported");
         return std::nullopt;
     }
