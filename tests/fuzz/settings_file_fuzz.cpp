@@ -122,8 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!programmed) {
         return 0;
     }
-
     const fuzz::ReferenceFile file = fuzz::ParseReferenceFile(bytes);
+    fuzz::Require(file.readable, "a file that is no UTF-16 reached the chip");
+
     const std::filesystem::path dump = fuzz::ScratchFile("ft232h_eeprom_no3.ini");
     std::filesystem::remove(dump);
     if (file.utf16) {
@@ -135,6 +136,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string dumpBytes = fuzz::ReadWholeFile(dump);
     fuzz::Require(!file.utf16 || dumpBytes.starts_with(bytes.substr(0, 2)), "the dump lost the file's byte order");
     const fuzz::ReferenceFile dumped = fuzz::ParseReferenceFile(dumpBytes);
+    // Every dump has the device type: without it the checks below would see
+    // no keys at all.
+    fuzz::Require(fuzz::ReferenceRead(dumped, "COMMON", "deviceType").has_value(),
+                  "the dump does not read as a settings file");
     for (const fuzz::ReferenceSection& section : dumped.sections) {
         for (const fuzz::ReferenceEntry& entry : section.entries) {
             // The tool's names are ASCII, the same bytes in every encoding.
