@@ -303,8 +303,18 @@ std::optional<std::vector<ProfileValue>> ReadProfileStrings(const ProfileFileCal
     if (!text) {
         return std::nullopt;
     }
-    // Cut only once in the code page, where the bound counts.
-    for (const std::string& value : ProfileValues(*text, keys, kMaximumProfileFileSize)) {
+    for (const ProfileKey& wanted : keys) {
+        // The names cross into the text as a write's names do, or a key the
+        // service wrote would not be found; a name that is no text in the
+        // code page names nothing there.
+        const std::optional<std::string> section = TextFromCodePage(wanted.section);
+        const std::optional<std::string> key = TextFromCodePage(wanted.key);
+        std::string value;
+        if (section && key) {
+            const ProfileKey inText{*section, *key};
+            // Cut only once in the code page, where the bound counts.
+            value = std::move(ProfileValues(*text, std::span(&inText, 1), kMaximumProfileFileSize).front());
+        }
         std::optional<std::string> converted = CodePageFromText(value);
         ProfileValue read{converted ? std::move(*converted) : ShownInCodePage(value), converted.has_value()};
         if (read.text.size() > maximumLength) {

@@ -4,6 +4,7 @@
 // the service's code, to tell a wrong answer from a right one.
 #pragma once
 
+#include <iconv.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -93,17 +94,95 @@ struct ReferenceSection {
 };
 
 struct ReferenceFile {
-    // False for a UTF-16 file, which the service refuses to read.
+    // False for an odd number of bytes after a UTF-16 mark: no UTF-16 file,
+    // which the service neither reads nor writes.
     bool readable = true;
+    // The file starts with a UTF-16 mark; its values cross into code page 932.
+    bool utf16 = false;
+    // What the rules below read: the bytes, or a UTF-16 file's text in UTF-8.
+    std::string text;
     std::vector<ReferenceSection> sections;  // in file order, duplicates kept
 };
 
+// The text of UTF-16 `bytes` (mark left off) in UTF-8. An unpaired surrogate
+// gets the three bytes UTF-8 would give its number, so no unit is lost and
+// no code page has a form for it.
+inline std::optional<std::string> ReferenceUtf8OfUtf16(std::string_view bytes, bool bigEndian) {
+    if (bytes.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    const auto unit = [&](std::size_t at) {
+        const char32_t first = static_cast<unsigned char>(bytes[at]);
+        const char32_t second = static_cast<unsigned char>(bytes[at + 1]);
+        return bigEndian ? first << 8 | second : second << 8 | first;
+    };
+    std::string text;
+    for (std::size_t at = 0; at < bytes.size(); at += 2) {
+        char32_t c = unit(at);
+        if (c >= 0xD800 && c < 0xDC00 && at + 2 < bytes.size() && unit(at + 2) >= 0xDC00 && unit(at + 2) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(at + 2) - 0xDC00);
+            at += 2;
+        }
+        const int following = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        constexpr unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+        text.push_back(static_cast<char>(kLead[following] | c >> (6 * following)));
+        for (int k = following - 1; k >= 0; --k) {
+            text.push_back(static_cast<char>(0x80 | (c >> (6 * k) & 0x3F)));
+        }
+    }
+    return text;
+}
+
+// All of `in` converted by iconv; nullopt at anything it cannot convert.
+inline std::optional<std::string> ReferenceConvert(const char* to, const char* from, std::string in) {
+    const iconv_t converter = iconv_open(to, from);
+    Require(converter != reinterpret_cast<iconv_t>(-1), "iconv lacks code page 932");
+    // No character grows more than fourfold between these encodings.
+    std::string out(in.size() * 4, '\0');
+    char* source = in.data();
+    std::size_t sourceLeft = in.size();
+    char* target = out.data();
+    std::size_t targetLeft = out.size();
+    const bool whole = iconv(converter, &source, &sourceLeft, &target, &targetLeft) != static_cast<std::size_t>(-1);
+    iconv_close(converter);
+    if (!whole) {
+        return std::nullopt;
+    }
+    out.resize(out.size() - targetLeft);
+    return out;
+}
+
+// A value of the file's text as the service gives it: as it is, or from a
+// UTF-16 file in code page 932; nullopt when the page has no form that
+// converts back to the same text (a lacking character or a look-alike).
+inline std::optional<std::string> ReferenceCodePage(const ReferenceFile& file, const std::string& text) {
+    if (!file.utf16) {
+        return text;
+    }
+    std::optional<std::string> bytes = ReferenceConvert("CP932", "UTF-8", text);
+    if (!bytes || ReferenceConvert("UTF-8", "CP932", *bytes) != text) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// Bytes a caller passes, as the file's text holds them; nullopt when a
+// UTF-16 file is to hold bytes that are no text in code page 932.
+inline std::optional<std::string> ReferenceTextOf(const ReferenceFile& file, const std::string& bytes) {
+    return file.utf16 ? ReferenceConvert("UTF-8", "CP932", bytes) : bytes;
+}
+
 inline ReferenceFile ParseReferenceFile(std::string_view bytes) {
     ReferenceFile file;
-    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+    file.utf16 = bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF");
+    const std::optional<std::string> text =
+        file.utf16 ? ReferenceUtf8OfUtf16(bytes.substr(2), bytes[0] == '\xFE') : std::string(bytes);
+    if (!text) {
         file.readable = false;
         return file;
     }
+    file.text = *text;
+    bytes = file.text;
     if (bytes.starts_with("\xEF\xBB\xBF")) {
         bytes.remove_prefix(3);
     }
@@ -144,6 +223,20 @@ inline std::optional<std::string> ReferenceRead(const ReferenceFile& file, std::
         }
     }
     return std::nullopt;
+}
+
+// The value the service must give for `section` and `key` as a caller names
+// them, in the code page: empty when either is missing (a name that is no
+// text in the page names nothing in a UTF-16 file); nullopt for a UTF-16
+// file's value that the page cannot hold, which the service marks inexact.
+inline std::optional<std::string> ReferenceValue(const ReferenceFile& file, const std::string& section,
+                                                 const std::string& key) {
+    const std::optional<std::string> sectionText = ReferenceTextOf(file, section);
+    const std::optional<std::string> keyText = ReferenceTextOf(file, key);
+    if (!sectionText || !keyText) {
+        return std::string();
+    }
+    return ReferenceCodePage(file, ReferenceRead(file, *sectionText, *keyText).value_or(""));
 }
 
 }  // namespace ft232h::fuzz

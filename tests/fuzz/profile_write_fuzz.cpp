@@ -5,9 +5,10 @@
 // a value is tried as often as adding one.
 //
 // Afterwards the file still reads; the key reads back as written; every key
-// that read before reads the same; the bytes outside the one changed line
-// are kept; a refused write leaves the file as it was. Every read is also
-// compared with the reference reading of the same bytes.
+// that read before reads the same; the text outside the one changed line is
+// kept, and so is a UTF-16 file's byte order; a refused write leaves the file
+// as it was. Every read is also compared with the reference reading of the
+// same bytes.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,7 +27,9 @@
 namespace {
 
 namespace fuzz = ft232h::fuzz;
+using ft232h::ProfileWrite;
 
+// A section and a key as a caller names them: in the code page.
 using Probe = std::pair<std::string, std::string>;
 
 // Large enough that no value in a fuzzed file is ever cut.
@@ -34,11 +38,19 @@ constexpr std::size_t kMaximumProbes = 64;
 
 std::vector<Probe> ProbesOf(const fuzz::ReferenceFile& file) {
     std::vector<Probe> probes;
+    // A name the code page cannot hold cannot be asked for.
+    const auto probe = [&](const std::string& section, const std::string& key) {
+        const std::optional<std::string> sectionBytes = fuzz::ReferenceCodePage(file, section);
+        const std::optional<std::string> keyBytes = fuzz::ReferenceCodePage(file, key);
+        if (sectionBytes && keyBytes) {
+            probes.emplace_back(*sectionBytes, *keyBytes);
+        }
+    };
     for (const fuzz::ReferenceSection& section : file.sections) {
         // A key that no section holds, to see that nothing appears from nowhere.
-        probes.emplace_back(section.name, "ft232h-fuzz-absent");
+        probe(section.name, "ft232h-fuzz-absent");
         for (const fuzz::ReferenceEntry& entry : section.entries) {
-            probes.emplace_back(section.name, entry.key);
+            probe(section.name, entry.key);
         }
     }
     if (probes.size() > kMaximumProbes) {
@@ -47,14 +59,19 @@ std::vector<Probe> ProbesOf(const fuzz::ReferenceFile& file) {
     return probes;
 }
 
-// The product's reading must be the reference's: the value, or empty when
-// the section or key is missing.
-std::string CheckedRead(const std::string& path, const fuzz::ReferenceFile& reference, const Probe& probe) {
-    const std::optional<std::string> value = ft232h::ReadProfileString(path, probe.first, probe.second, kWholeValue);
-    fuzz::Require(value.has_value(), "a readable file did not read");
-    fuzz::Require(*value == fuzz::ReferenceRead(reference, probe.first, probe.second).value_or(""),
+// The product's reading must be the reference's (ReferenceValue), a value
+// the code page cannot hold marked inexact; nullopt for such a value.
+std::optional<std::string> CheckedRead(const std::string& path, const fuzz::ReferenceFile& reference,
+                                       const Probe& probe) {
+    const ft232h::ProfileKey wanted{probe.first, probe.second};
+    const auto values = ft232h::ReadProfileStrings(path, std::span(&wanted, 1), kWholeValue);
+    fuzz::Require(values.has_value(), "a readable file did not read");
+    const std::optional<std::string> expected = fuzz::ReferenceValue(reference, probe.first, probe.second);
+    fuzz::Require(values->front().exact == expected.has_value(),
+                  "the service and the reference differ on whether the code page holds a value");
+    fuzz::Require(!expected || values->front().text == *expected,
                   "the service and the reference read a key differently");
-    return *value;
+    return expected;
 }
 
 // True when `after` is `before` with one stretch replaced, and the stretch
@@ -83,9 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // other bits choose which one.
     if ((mode & 1) != 0 && !before.sections.empty()) {
         const fuzz::ReferenceSection& chosen = before.sections[(mode >> 2) % before.sections.size()];
-        section = chosen.name;
+        section = fuzz::ReferenceCodePage(before, chosen.name).value_or(chosen.name);
         if ((mode & 2) != 0 && !chosen.entries.empty()) {
-            key = chosen.entries[(mode >> 5) % chosen.entries.size()].key;
+            const std::string& name = chosen.entries[(mode >> 5) % chosen.entries.size()].key;
+            key = fuzz::ReferenceCodePage(before, name).value_or(name);
         }
     }
 
@@ -94,37 +112,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::WriteWholeFile(file, original);
 
     std::vector<Probe> probes = ProbesOf(before);
-    std::vector<std::string> readBefore;
+    std::vector<std::optional<std::string>> readBefore;
     if (before.readable) {
         for (const Probe& probe : probes) {
             readBefore.push_back(CheckedRead(path, before, probe));
         }
     }
 
-    const bool writable = ft232h::IsWritableProfileEntry(section, key, value);
-    const ft232h::ProfileWrite outcome = ft232h::WriteProfileString(path, section, key, value);
-    const bool written = outcome == ft232h::ProfileWrite::kWritten;
-    fuzz::Require(outcome != ft232h::ProfileWrite::kRefused || !writable, "a writable entry was refused");
+    // The entry is checked first, then the file, then whether a UTF-16 file
+    // can hold the entry's text.
+    const auto text = [&](const std::string& bytes) { return fuzz::ReferenceTextOf(before, bytes); };
+    const ProfileWrite expected = !ft232h::IsWritableProfileEntry(section, key, value) ? ProfileWrite::kRefused
+                                  : !before.readable                                   ? ProfileWrite::kFileFailed
+                                  : !text(section) || !text(key) || !text(value)       ? ProfileWrite::kRefused
+                                                                                       : ProfileWrite::kWritten;
+    const ProfileWrite outcome = ft232h::WriteProfileString(path, section, key, value);
+    fuzz::Require(outcome == expected, "a write was refused or allowed wrongly");
     const std::string after = fuzz::ReadWholeFile(file);
-
-    // Only an entry that cannot be written, or a file the service does not
-    // read, is refused.
-    fuzz::Require(written == (writable && before.readable), "a write was refused or allowed wrongly");
-    if (!written) {
-        fuzz::Require(after == original, "a refused write changed the file");
+    if (outcome != ProfileWrite::kWritten) {
+        fuzz::Require(after == original, "a write that failed changed the file");
         return 0;
     }
-    fuzz::Require(ChangedWithinOneLine(original, after), "a write changed more than the one line");
 
     const fuzz::ReferenceFile reference = fuzz::ParseReferenceFile(after);
     fuzz::Require(reference.readable, "a written file no longer reads");
-    const std::string readBack = CheckedRead(path, reference, {section, key});
-    fuzz::Require(readBack == fuzz::ReferenceUnquote(fuzz::ReferenceTrim(value)), "the key does not read back");
+    fuzz::Require(!before.utf16 || after.starts_with(original.substr(0, 2)), "a write lost the file's byte order");
+    fuzz::Require(ChangedWithinOneLine(before.text, reference.text), "a write changed more than the one line");
+    CheckedRead(path, reference, {section, key});
+    fuzz::Require(fuzz::ReferenceRead(reference, *text(section), *text(key)) ==
+                      text(fuzz::ReferenceUnquote(fuzz::ReferenceTrim(value))),
+                  "the key does not read back");
 
     for (std::size_t i = 0; i < probes.size(); ++i) {
-        const std::string now = CheckedRead(path, reference, probes[i]);
-        const bool isWrittenKey =
-            fuzz::ReferenceSameName(probes[i].first, section) && fuzz::ReferenceSameName(probes[i].second, key);
+        const std::optional<std::string> now = CheckedRead(path, reference, probes[i]);
+        // Compared as text: two code-page forms of one character name the same key.
+        const bool isWrittenKey = fuzz::ReferenceSameName(*text(probes[i].first), *text(section)) &&
+                                  fuzz::ReferenceSameName(*text(probes[i].second), *text(key));
         if (!isWrittenKey) {
             fuzz::Require(now == readBefore[i], "another key changed");
         }

@@ -6,7 +6,8 @@
 // string and every plainly written number as the reference reads them from
 // the file (but for what the chip keeps in its own way: no ManufacturerId, a
 // serial number the library makes up for an empty one), and programs the
-// very same image once more.
+// very same image once more. A UTF-16 file's values reach the chip in code
+// page 932, and it is dumped into a UTF-16 file of its byte order.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -97,7 +98,8 @@ std::optional<sim::SimEeprom> Programmed(const std::filesystem::path& path) {
     const std::vector<sim::SimLogEntry> calls = Calls();
     if (calls.empty()) {
         fuzz::Require(!result, "nothing reached the device, yet success was reported");
-        fuzz::Require(report.access != ft232h::SettingsFileAccess::kRead || !report.refused.empty(),
+        fuzz::Require(report.access != ft232h::SettingsFileAccess::kRead || !report.refused.empty() ||
+                          !report.stringsBeyondTheChip.empty(),
                       "a refused file was not reported");
         return std::nullopt;
     }
@@ -120,17 +122,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!programmed) {
         return 0;
     }
+    const fuzz::ReferenceFile file = fuzz::ParseReferenceFile(bytes);
+    fuzz::Require(file.readable, "a file that is no UTF-16 reached the chip");
 
     const std::filesystem::path dump = fuzz::ScratchFile("ft232h_eeprom_no3.ini");
     std::filesystem::remove(dump);
+    if (file.utf16) {
+        fuzz::WriteWholeFile(dump, bytes.substr(0, 2));
+    }
     ft232h::SettingsFileReport report;
     fuzz::Require(ft232h::ReadEepromToFile(Library(), kDevice, dump.string(), report),
                   "the programmed image does not dump");
-    const fuzz::ReferenceFile file = fuzz::ParseReferenceFile(bytes);
-    for (const fuzz::ReferenceSection& section : fuzz::ParseReferenceFile(fuzz::ReadWholeFile(dump)).sections) {
+    const std::string dumpBytes = fuzz::ReadWholeFile(dump);
+    fuzz::Require(!file.utf16 || dumpBytes.starts_with(bytes.substr(0, 2)), "the dump lost the file's byte order");
+    const fuzz::ReferenceFile dumped = fuzz::ParseReferenceFile(dumpBytes);
+    // Every dump has the device type: without it the checks below would see
+    // no keys at all.
+    fuzz::Require(fuzz::ReferenceRead(dumped, "COMMON", "deviceType").has_value(),
+                  "the dump does not read as a settings file");
+    for (const fuzz::ReferenceSection& section : dumped.sections) {
         for (const fuzz::ReferenceEntry& entry : section.entries) {
-            const std::string written = fuzz::ReferenceRead(file, section.name, entry.key).value_or("");
-            const std::string shown = fuzz::ReferenceUnquote(entry.value);
+            // The tool's names are ASCII, the same bytes in every encoding.
+            const std::optional<std::string> fromFile = fuzz::ReferenceValue(file, section.name, entry.key);
+            const std::optional<std::string> fromDump =
+                fuzz::ReferenceCodePage(dumped, fuzz::ReferenceUnquote(entry.value));
+            fuzz::Require(fromFile && fromDump, "a value the code page lacks reached the chip");
+            const std::string& written = *fromFile;
+            const std::string& shown = *fromDump;
             if (entry.key == "ManufacturerId") {
                 fuzz::Require(shown == programmed->serialNumber.substr(0, 2),
                               "ManufacturerId is not the serial number's first two characters");
