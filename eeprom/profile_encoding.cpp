@@ -155,7 +155,13 @@ std::string ShownInCodePage(std::string_view text) {
 
 std::optional<std::string> TextFromCodePage(std::string_view bytes) {
     const std::optional<std::u16string> units = Utf16FromCodePage(bytes);
-    return units ? std::optional<std::string>(TextOfUnits(*units)) : std::nullopt;
+    // Code page 932 holds some characters under two codes (NEC's and IBM's
+    // rows): the text gives one of them back, so a dump would change a
+    // string of the chip that used the other.
+    if (!units || CodePageFromUtf16(*units) != std::optional<std::string>(bytes)) {
+        return std::nullopt;
+    }
+    return TextOfUnits(*units);
 }
 
 }  // namespace ft232h

@@ -34,7 +34,8 @@ std::optional<std::string> CodePageFromText(std::string_view text);
 // The same for showing the value to a user: '?' where a character is lacking.
 std::string ShownInCodePage(std::string_view text);
 
-// The code page's `bytes` as such text; nullopt when they are no text there.
+// The code page's `bytes` as such text; nullopt when they are no text there,
+// or would not come back as the same bytes.
 std::optional<std::string> TextFromCodePage(std::string_view bytes);
 
 }  // namespace ft232h

@@ -167,9 +167,17 @@ inline std::optional<std::string> ReferenceCodePage(const ReferenceFile& file, c
 }
 
 // Bytes a caller passes, as the file's text holds them; nullopt when a
-// UTF-16 file is to hold bytes that are no text in code page 932.
+// UTF-16 file is to hold bytes that are no text in code page 932, or that
+// would not come back the same (one character under two codes).
 inline std::optional<std::string> ReferenceTextOf(const ReferenceFile& file, const std::string& bytes) {
-    return file.utf16 ? ReferenceConvert("UTF-8", "CP932", bytes) : bytes;
+    if (!file.utf16) {
+        return bytes;
+    }
+    std::optional<std::string> text = ReferenceConvert("UTF-8", "CP932", bytes);
+    if (!text || ReferenceConvert("CP932", "UTF-8", *text) != bytes) {
+        return std::nullopt;
+    }
+    return text;
 }
 
 inline ReferenceFile ParseReferenceFile(std::string_view bytes) {
