@@ -53,7 +53,7 @@ void UseWorld(sim::SimState state) {
 sim::SimState World() {
     sim::SimState state;
     std::string error;
-    fuzz::Require(sim::LoadStateFile(StatePath(), state, error) == sim::LoadResult::Loaded, "the world does not load");
+    fuzz::Require(sim::LoadStateFile(StatePath(), state, error) == sim::LoadResult::kLoaded, "the world does not load");
     return state;
 }
 
