@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Static analysis: clang-tidy (.clang-tidy) and cppcheck over the tool's own
 # code in app/, d2xx/ and eeprom/, cppcheck also over the virtual chip in
-# emu/, and the clang-format layout (.clang-format) of every C++ file. Every
-# check runs even when an earlier one failed; the script fails when any of
-# them found something.
+# emu/, clang-tidy's naming check over the simulator, the virtual chips and
+# the suites as well (sim/, emu/ and tests/ hold a .clang-tidy that runs it
+# alone), and the clang-format layout (.clang-format) of every C++ file.
+# Every check runs even when an earlier one failed; the script fails when any
+# of them found something.
 #
 # clang-tidy reads the compile commands of the "tidy" preset, which describes
-# this machine's build: the files of other platforms (_win32, _macos) are
-# left to cppcheck, which needs no system headers.
+# this machine's build with every suite: the files of other platforms
+# (_win32, _macos) are left to cppcheck, which needs no system headers;
+# tests/vendor/ is left out, as it compiles only against FTDI's header, which
+# the vendor suite fetches at build time.
 set -uo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,9 +23,10 @@ log() { printf '\n==> %s\n' "$*"; }
 
 log "clang-tidy"
 if cmake --preset tidy >/dev/null; then
-    # The tool's own translation units, as the build compiles them.
+    # The project's own translation units, as the build compiles them.
     mapfile -t units < <(grep -o '"file": *"[^"]*"' build/tidy/compile_commands.json |
-        sed -E 's/"file": *"(.*)"/\1/' | grep -E "^$source_dir/(app|d2xx|eeprom)/" | sort -u)
+        sed -E 's/"file": *"(.*)"/\1/' | grep -E "^$source_dir/(app|d2xx|eeprom|sim|emu|tests)/" |
+        grep -v "^$source_dir/tests/vendor/" | sort -u)
     if [ ${#units[@]} -eq 0 ]; then
         echo "no translation units of the tool in the compile commands"
         failed+=(clang-tidy)
