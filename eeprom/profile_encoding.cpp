@@ -60,7 +60,12 @@ std::optional<std::u16string> UnitsOfText(std::string_view text) {
     units.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+        const std::size_t length = lead < 0x80    ? 1
+                                   : lead > 0xF4  ? 0
+                                   : lead >= 0xF0 ? 4
+                                   : lead >= 0xE0 ? 3
+                                   : lead >= 0xC2 ? 2
+                                                  : 0;
         if (length == 0 || i + length > text.size()) {
             return std::nullopt;
         }
