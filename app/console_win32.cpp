@@ -52,30 +52,18 @@ public:
     ByteStreamConsole& operator=(const ByteStreamConsole&) = delete;
     ~ByteStreamConsole() override { static_cast<void>(std::fflush(stdout)); }
 
-    void WriteText(std::string_view shiftJisText) override { Write(shiftJisText); }
-    void WriteArgument(std::string_view bytes) override { Write(bytes); }
+    void WriteText(std::string_view shiftJisText) override { output_.Write(shiftJisText); }
+    void WriteArgument(std::string_view bytes) override { output_.Write(bytes); }
     void WritePath(std::string_view path) override {
         shiftJisPath_ = ShiftJisOfUtf8(path);
-        Write(shiftJisPath_);
+        output_.Write(shiftJisPath_);
     }
     // A file or pipe has no colour to change.
     void BeginNotice() override {}
     void EndNotice() override {}
 
 private:
-    void Write(std::string_view bytes) {
-        if (failed_ || bytes.empty()) {
-            return;
-        }
-        // Flushed at once so that what was shown survives whatever the
-        // library does next.
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
-            // Nowhere is left to report it; later lines would only be torn.
-            failed_ = true;
-        }
-    }
-
-    bool failed_ = false;
+    OutputStream output_;
     // The last path shown, in Shift_JIS.
     std::string shiftJisPath_;
 };
