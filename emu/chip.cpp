@@ -39,10 +39,6 @@ constexpr std::uint8_t kTypeStandard = 0x00;
 constexpr std::uint8_t kTypeVendor = 0x40;
 constexpr std::uint8_t kDirectionIn = 0x80;
 
-// The two modem-status bytes an idle FTDI chip reports: CTS and DSR clear,
-// bit 0 always set; line status: transmitter holding and shift registers empty.
-constexpr std::array<std::uint8_t, 2> kIdleModemStatus{0x01, 0x60};
-
 struct TypeDefaults {
     std::uint16_t productId;
     std::uint16_t release;

@@ -19,6 +19,11 @@ inline constexpr std::size_t kEepromWords = 128;
 inline constexpr std::size_t kImageBytes = kEepromWords * 2;
 using Eeprom = std::array<std::uint16_t, kEepromWords>;
 
+// The two modem-status bytes an idle FTDI chip reports, in answer to the
+// vendor request and at the head of every bulk IN packet: CTS and DSR clear,
+// bit 0 always set; line status: transmitter holding and shift registers empty.
+inline constexpr std::array<std::uint8_t, 2> kIdleModemStatus{0x01, 0x60};
+
 enum class ChipType { kFt232h, kFt2232h };
 
 // Faults are switches, each one a way a real board goes wrong.

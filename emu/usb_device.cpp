@@ -21,8 +21,6 @@ constexpr std::size_t kSetupBytes = 8;
 // The kernel's default usbfs memory limit (usbfs_memory_mb = 16): a larger
 // URB is refused with ENOMEM there, and is not copied here.
 constexpr int kMaxUrbBytes = 16 * 1024 * 1024;
-// What an idle FTDI chip's bulk IN packet carries: its two modem-status bytes.
-constexpr std::array<std::uint8_t, 2> kIdleModemStatus{0x01, 0x60};
 
 long long NowMs() {
     return MonotonicUs() / 1000;
