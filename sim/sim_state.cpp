@@ -58,6 +58,11 @@ bool IsPrintableAscii(char c) {
     return c >= 0x20 && c <= 0x7E;
 }
 
+// The state file's numbers are read here, not with the tool's own reader
+// (eeprom/settings_file.cpp), although the two look alike: the simulator
+// stands in for FTDI's library and must stay free to disagree with the tool,
+// so that a mistake in the tool's reading cannot pass the tests by being
+// shared with the world it is tested against.
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
