@@ -7,6 +7,7 @@
 #include "app/messages.hpp"
 #include "app/print_message.hpp"
 #include "app/usage.hpp"
+#include "eeprom/ascii_case.hpp"
 #include "eeprom/erase_init.hpp"
 #include "eeprom/settings_file.hpp"
 #include "eeprom/string_area.hpp"
@@ -98,10 +99,6 @@ constexpr std::array<CommandRow, 6> kCommandTable{{
      {messages::kInitFailed},
      true},
 }};
-
-char FoldAsciiCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // What strtol skips before a number: the C locale's white space.
 bool IsCSpace(char c) {

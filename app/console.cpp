@@ -1,5 +1,6 @@
 #include "app/console.hpp"
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,15 @@ std::string ShownOnTerminal(std::string_view bytes) {
         }
     }
     return shown;
+}
+
+void OutputStream::Write(std::string_view bytes) {
+    if (failed_ || bytes.empty()) {
+        return;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
+        failed_ = true;
+    }
 }
 
 }  // namespace ft232h

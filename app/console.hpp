@@ -45,4 +45,17 @@ std::unique_ptr<Console> OpenStandardOutput();
 // gets the bytes as they are.
 std::string ShownOnTerminal(std::string_view bytes);
 
+// Standard output as a stream of bytes, for the platforms' consoles: Write
+// puts `bytes` out as they are and flushes them at once, so that what was
+// shown survives whatever the library does next. After one failed write (a
+// closed pipe, a full disk) nothing more is tried: there is nowhere left to
+// report it, and later lines would only come out torn.
+class OutputStream {
+public:
+    void Write(std::string_view bytes);
+
+private:
+    bool failed_ = false;
+};
+
 }  // namespace ft232h

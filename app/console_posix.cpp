@@ -9,7 +9,6 @@
 #include <clocale>
 #include <csignal>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -19,26 +18,6 @@
 
 namespace ft232h {
 namespace {
-
-// Writes `bytes` to standard output as they are. After one failed write
-// (a closed pipe, a full disk) nothing more is tried: there is nowhere left to
-// report it, and later lines would only come out torn.
-class OutputStream {
-public:
-    void Write(std::string_view bytes) {
-        if (failed_ || bytes.empty()) {
-            return;
-        }
-        // Flushed at once so that what was shown survives whatever the
-        // library does next.
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
-            failed_ = true;
-        }
-    }
-
-private:
-    bool failed_ = false;
-};
 
 // A file or a pipe: exact bytes (Shift_JIS, CR LF) and no escape sequences,
 // so that the output can be compared and processed.

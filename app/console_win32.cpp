@@ -6,10 +6,12 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/console.hpp"
+#include "eeprom/utf16_win32.hpp"
 
 namespace ft232h {
 namespace {
@@ -23,13 +25,8 @@ std::string ShiftJisOfUtf8(std::string_view utf8) {
     if (utf8.empty() || utf8.size() > static_cast<std::size_t>(INT_MAX)) {
         return {};
     }
-    const int byteCount = static_cast<int>(utf8.size());
-    const int unitCount = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), byteCount, nullptr, 0);
-    if (unitCount <= 0) {
-        return {};
-    }
-    std::wstring wide(static_cast<std::size_t>(unitCount), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), byteCount, wide.data(), unitCount);
+    const std::wstring wide = WideOfUtf16(Utf16FromUtf8(utf8, Utf16Mismatch::kReplaced).value_or(std::u16string()));
+    const int unitCount = static_cast<int>(wide.size());
     const int shiftJisCount =
         WideCharToMultiByte(kShiftJisCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), unitCount, nullptr, 0, "?", nullptr);
     if (shiftJisCount <= 0) {
@@ -55,30 +52,18 @@ public:
     ByteStreamConsole& operator=(const ByteStreamConsole&) = delete;
     ~ByteStreamConsole() override { static_cast<void>(std::fflush(stdout)); }
 
-    void WriteText(std::string_view shiftJisText) override { Write(shiftJisText); }
-    void WriteArgument(std::string_view bytes) override { Write(bytes); }
+    void WriteText(std::string_view shiftJisText) override { output_.Write(shiftJisText); }
+    void WriteArgument(std::string_view bytes) override { output_.Write(bytes); }
     void WritePath(std::string_view path) override {
         shiftJisPath_ = ShiftJisOfUtf8(path);
-        Write(shiftJisPath_);
+        output_.Write(shiftJisPath_);
     }
     // A file or pipe has no colour to change.
     void BeginNotice() override {}
     void EndNotice() override {}
 
 private:
-    void Write(std::string_view bytes) {
-        if (failed_ || bytes.empty()) {
-            return;
-        }
-        // Flushed at once so that what was shown survives whatever the
-        // library does next.
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
-            // Nowhere is left to report it; later lines would only be torn.
-            failed_ = true;
-        }
-    }
-
-    bool failed_ = false;
+    OutputStream output_;
     // The last path shown, in Shift_JIS.
     std::string shiftJisPath_;
 };
@@ -94,13 +79,23 @@ public:
     // silence every later write.
     ~WindowsConsole() override = default;
 
-    void WriteText(std::string_view shiftJisText) override { Write(shiftJisText, kShiftJisCodePage); }
+    void WriteText(std::string_view shiftJisText) override { Write(WideOfCodePage(shiftJisText, kShiftJisCodePage)); }
     // Arguments and serial numbers reach the tool in the ANSI code page, not
     // necessarily Shift_JIS; the tool's own paths are UTF-8. A console with
     // virtual-terminal processing (Windows Terminal) would obey escape
     // sequences in either.
-    void WriteArgument(std::string_view bytes) override { WriteShown(bytes, CP_ACP); }
-    void WritePath(std::string_view path) override { WriteShown(path, CP_UTF8); }
+    void WriteArgument(std::string_view bytes) override {
+        const std::string shown = ShownOnTerminal(bytes);
+        // The view made here, not by the call: cppcheck 2.10 otherwise takes
+        // `shown` for gone before the conversion reads it.
+        Write(WideOfCodePage(std::string_view(shown), CP_ACP));
+    }
+    void WritePath(std::string_view path) override {
+        const std::string shown = ShownOnTerminal(path);
+        // Bytes that are no UTF-8 are shown as U+FFFD rather than dropped.
+        const std::optional<std::u16string> units = Utf16FromUtf8(shown, Utf16Mismatch::kReplaced);
+        Write(WideOfUtf16(units.value_or(std::u16string())));
+    }
 
     void BeginNotice() override {
         CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -123,24 +118,24 @@ public:
     }
 
 private:
-    void WriteShown(std::string_view bytes, UINT codePage) const {
-        const std::string shown = ShownOnTerminal(bytes);
-        Write(std::string_view(shown), codePage);
-    }
-
-    void Write(std::string_view bytes, UINT codePage) const {
+    // `bytes` of `codePage` as UTF-16; empty when the system cannot convert them.
+    static std::wstring WideOfCodePage(std::string_view bytes, UINT codePage) {
         if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) {
-            return;
+            return {};
         }
         const int byteCount = static_cast<int>(bytes.size());
         const int unitCount = MultiByteToWideChar(codePage, 0, bytes.data(), byteCount, nullptr, 0);
         if (unitCount <= 0) {
-            return;
+            return {};
         }
         std::wstring text(static_cast<std::size_t>(unitCount), L'\0');
         if (MultiByteToWideChar(codePage, 0, bytes.data(), byteCount, text.data(), unitCount) != unitCount) {
-            return;
+            return {};
         }
+        return text;
+    }
+
+    void Write(std::wstring_view text) const {
         std::wstring_view remaining(text);
         while (!remaining.empty()) {
             DWORD written = 0;

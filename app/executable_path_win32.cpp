@@ -1,11 +1,12 @@
 // Implementation here must contain only Win32 specific code.
 #include <windows.h>
 
-#include <climits>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/executable_path.hpp"
+#include "eeprom/utf16_win32.hpp"
 
 namespace ft232h {
 namespace {
@@ -46,21 +47,11 @@ std::optional<std::string> ExecutableDirectory() {
     // separator. UTF-16 has no unit of a separator's value inside another
     // character, as Shift_JIS has (ソ is 0x83 0x5C).
     const std::size_t separator = path ? path->find_last_of(L"\\/") : std::wstring::npos;
-    if (separator == std::wstring::npos || separator + 1 > static_cast<std::size_t>(INT_MAX)) {
+    if (separator == std::wstring::npos) {
         return std::nullopt;
     }
-    const int units = static_cast<int>(separator + 1);
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path->data(), units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return std::nullopt;
-    }
-    std::string directory(static_cast<std::size_t>(bytes), '\0');
-    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path->data(), units, directory.data(), bytes, nullptr,
-                            nullptr) != bytes) {
-        return std::nullopt;
-    }
-    return directory;
+    // An unpaired surrogate, which a Windows name may hold, has no UTF-8.
+    return Utf8FromUtf16(Utf16OfWide(std::wstring_view(*path).substr(0, separator + 1)), Utf16Mismatch::kRefused);
 }
 
 }  // namespace ft232h

@@ -35,6 +35,8 @@ inline constexpr std::uint32_t kDeviceFlagOpened = 1;
 // One entry of FT_GetDeviceInfoList's array, in the library's own layout: the
 // trailing handle makes it 100 bytes on 32-bit builds and 104 on 64-bit ones,
 // so the array must be sized by this type, never by a fixed 100.
+// NOLINTBEGIN(readability-identifier-naming): FT_DEVICE_LIST_INFO_NODE's own
+// field names.
 struct DeviceInfoNode {
     std::uint32_t Flags;
     std::uint32_t Type;
@@ -45,6 +47,7 @@ struct DeviceInfoNode {
     char Description[64];   // NOLINT(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays)
     void* ftHandle;
 };
+// NOLINTEND(readability-identifier-naming)
 static_assert(offsetof(DeviceInfoNode, Type) == 4);
 static_assert(offsetof(DeviceInfoNode, SerialNumber) == 16);
 static_assert(offsetof(DeviceInfoNode, ftHandle) == 96);
@@ -52,14 +55,14 @@ static_assert(sizeof(DeviceInfoNode) == (sizeof(void*) == 4 ? 100 : 104));
 
 // The seven entry points the tool uses, in the library's own signatures.
 // FT_EEPROM_Read and FT_EEPROM_Program take the record as void* with its size.
-using FT_CreateDeviceInfoList_t = FtStatus(FT232H_D2XX_CALL*)(std::uint32_t* count);
-using FT_GetDeviceInfoList_t = FtStatus(FT232H_D2XX_CALL*)(DeviceInfoNode* nodes, std::uint32_t* count);
-using FT_Open_t = FtStatus(FT232H_D2XX_CALL*)(int deviceIndex, FtHandle* handle);
-using FT_Close_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle);
-using FT_EEPROM_Read_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle, void* eepromData, std::uint32_t eepromDataSize,
-                                                     char* manufacturer, char* manufacturerId, char* description,
-                                                     char* serialNumber);
-using FT_EEPROM_Program_t = FT_EEPROM_Read_t;
-using FT_EraseEE_t = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle);
+using FtCreateDeviceInfoListFunction = FtStatus(FT232H_D2XX_CALL*)(std::uint32_t* count);
+using FtGetDeviceInfoListFunction = FtStatus(FT232H_D2XX_CALL*)(DeviceInfoNode* nodes, std::uint32_t* count);
+using FtOpenFunction = FtStatus(FT232H_D2XX_CALL*)(int deviceIndex, FtHandle* handle);
+using FtCloseFunction = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle);
+using FtEepromReadFunction = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle, void* eepromData,
+                                                         std::uint32_t eepromDataSize, char* manufacturer,
+                                                         char* manufacturerId, char* description, char* serialNumber);
+using FtEepromProgramFunction = FtEepromReadFunction;
+using FtEraseEeFunction = FtStatus(FT232H_D2XX_CALL*)(FtHandle handle);
 
 }  // namespace ft232h

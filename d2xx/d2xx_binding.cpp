@@ -11,28 +11,28 @@ EntryPoint D2xxBinding::Resolve(const char* name) const {
 }
 
 FtStatus D2xxBinding::CreateDeviceInfoList(std::uint32_t& count) const {
-    const auto call = Resolve<FT_CreateDeviceInfoList_t>("FT_CreateDeviceInfoList");
+    const auto call = Resolve<FtCreateDeviceInfoListFunction>("FT_CreateDeviceInfoList");
     return call != nullptr ? call(&count) : kFtOtherError;
 }
 
 FtStatus D2xxBinding::GetDeviceInfoList(DeviceInfoNode* nodes, std::uint32_t& count) const {
-    const auto call = Resolve<FT_GetDeviceInfoList_t>("FT_GetDeviceInfoList");
+    const auto call = Resolve<FtGetDeviceInfoListFunction>("FT_GetDeviceInfoList");
     return call != nullptr ? call(nodes, &count) : kFtOtherError;
 }
 
 FtStatus D2xxBinding::Open(std::int32_t deviceIndex, FtHandle& handle) const {
-    const auto call = Resolve<FT_Open_t>("FT_Open");
+    const auto call = Resolve<FtOpenFunction>("FT_Open");
     return call != nullptr ? call(deviceIndex, &handle) : kFtOtherError;
 }
 
 void D2xxBinding::Close(FtHandle handle) const {
-    if (const auto call = Resolve<FT_Close_t>("FT_Close"); call != nullptr) {
+    if (const auto call = Resolve<FtCloseFunction>("FT_Close"); call != nullptr) {
         call(handle);
     }
 }
 
 FtStatus D2xxBinding::ReadEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const {
-    const auto call = Resolve<FT_EEPROM_Read_t>("FT_EEPROM_Read");
+    const auto call = Resolve<FtEepromReadFunction>("FT_EEPROM_Read");
     if (call == nullptr) {
         return kFtOtherError;
     }
@@ -42,7 +42,7 @@ FtStatus D2xxBinding::ReadEeprom(FtHandle handle, EepromRecord& record, EepromSt
 }
 
 FtStatus D2xxBinding::ProgramEeprom(FtHandle handle, EepromRecord& record, EepromStrings& strings) const {
-    const auto call = Resolve<FT_EEPROM_Program_t>("FT_EEPROM_Program");
+    const auto call = Resolve<FtEepromProgramFunction>("FT_EEPROM_Program");
     return call != nullptr
                ? call(handle, &record, kEepromRecordSize, strings.Manufacturer.data(), strings.ManufacturerId.data(),
                       strings.Description.data(), strings.SerialNumber.data())
@@ -50,7 +50,7 @@ FtStatus D2xxBinding::ProgramEeprom(FtHandle handle, EepromRecord& record, Eepro
 }
 
 FtStatus D2xxBinding::EraseEeprom(FtHandle handle) const {
-    const auto call = Resolve<FT_EraseEE_t>("FT_EraseEE");
+    const auto call = Resolve<FtEraseEeFunction>("FT_EraseEE");
     return call != nullptr ? call(handle) : kFtOtherError;
 }
 

@@ -15,6 +15,8 @@ inline constexpr std::size_t kEepromStringSize = 64;
 // Little-endian, as every platform the library supports. The alignment bytes
 // are named so that a record built from scratch has them 0 and a record read
 // from the library keeps whatever the library left there.
+// NOLINTBEGIN(readability-identifier-naming): FT_EEPROM_232H's own field
+// names, which are also the keys of the settings file.
 struct EepromRecord {
     std::uint32_t deviceType = 0;
     std::uint16_t VendorId = 0;
@@ -53,6 +55,7 @@ struct EepromRecord {
     std::uint8_t DriverType = 0;
     std::array<std::uint8_t, 3> alignment41{};
 };
+// NOLINTEND(readability-identifier-naming)
 static_assert(sizeof(EepromRecord) == kEepromRecordSize);
 static_assert(offsetof(EepromRecord, VendorId) == 4);
 static_assert(offsetof(EepromRecord, SerNumEnable) == 8);
@@ -70,11 +73,14 @@ static_assert(offsetof(EepromRecord, DriverType) == 40);
 using EepromString = std::array<char, kEepromStringSize>;
 
 // Always passed to the library in this order.
+// NOLINTBEGIN(readability-identifier-naming): the names FT_EEPROM_Read gives
+// its string parameters, which are also the keys of the settings file.
 struct EepromStrings {
     EepromString Manufacturer{};
     EepromString ManufacturerId{};
     EepromString Description{};
     EepromString SerialNumber{};
 };
+// NOLINTEND(readability-identifier-naming)
 
 }  // namespace ft232h

@@ -17,8 +17,11 @@ constexpr const char* kCodePage = "CP932";
 
 // All of `in` converted, or nullopt at the first byte iconv cannot take.
 std::optional<std::string> Convert(const char* to, const char* from, std::string_view in) {
-    const iconv_t converter = iconv_open(to, from);
-    if (converter == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr): iconv's own failure value
+    // Not const: iconv_t is a pointer, and const would bind to the pointer.
+    iconv_t converter = iconv_open(to, from);
+    // iconv_open's own failure value, (iconv_t)-1: an integer made a pointer.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast,performance-no-int-to-ptr)
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
         return std::nullopt;
     }
     std::string input(in);

@@ -7,12 +7,12 @@
 // After <windows.h>, which it needs.
 #include <aclapi.h>
 
-#include <climits>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "eeprom/profile_file_calls.hpp"
+#include "eeprom/utf16_win32.hpp"
 
 namespace ft232h {
 
@@ -36,20 +36,15 @@ FileHandle FromHandle(HANDLE handle) {
 
 // The path in UTF-16, as the wide calls take it. A full path gets the "\\?\"
 // prefix, which lifts the 260-character limit; nullopt for bytes that are no
-// UTF-8.
+// UTF-8 (an encoded surrogate included, as MultiByteToWideChar with
+// MB_ERR_INVALID_CHARS refuses it) and for an empty path, which names no
+// file.
 std::optional<std::wstring> Wide(const std::string& utf8) {
-    if (utf8.size() > static_cast<std::size_t>(INT_MAX)) {
+    const std::optional<std::u16string> units = Utf16FromUtf8(utf8, Utf16Mismatch::kRefused);
+    if (!units || units->empty()) {
         return std::nullopt;
     }
-    const int length = static_cast<int>(utf8.size());
-    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
-    if (units <= 0) {
-        return std::nullopt;
-    }
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, wide.data(), units) != units) {
-        return std::nullopt;
-    }
+    std::wstring wide = WideOfUtf16(*units);
     if (wide.starts_with(LR"(\\?\)")) {
         return wide;
     }
@@ -62,22 +57,13 @@ std::optional<std::wstring> Wide(const std::string& utf8) {
     return wide;
 }
 
+// nullopt for an unpaired surrogate, which no UTF-8 holds, and for an empty
+// name.
 std::optional<std::string> Utf8(std::wstring_view wide) {
-    if (wide.size() > static_cast<std::size_t>(INT_MAX)) {
+    if (wide.empty()) {
         return std::nullopt;
     }
-    const int length = static_cast<int>(wide.size());
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return std::nullopt;
-    }
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, utf8.data(), bytes, nullptr, nullptr) !=
-        bytes) {
-        return std::nullopt;
-    }
-    return utf8;
+    return Utf8FromUtf16(Utf16OfWide(wide), Utf16Mismatch::kRefused);
 }
 
 bool IsMissing(DWORD error) {

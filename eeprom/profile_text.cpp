@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "eeprom/ascii_case.hpp"
+
 namespace ft232h {
 
 namespace {
@@ -55,16 +57,12 @@ std::string_view UpToNul(std::string_view text) {
     return text.substr(0, text.find('\0'));
 }
 
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) {
+        if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) {
             return false;
         }
     }

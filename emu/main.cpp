@@ -83,7 +83,7 @@ namespace {
 constexpr int kLauncherFailure = 125;
 
 struct ChipSettings {
-    emu::ChipType type = emu::ChipType::ft232h;
+    emu::ChipType type = emu::ChipType::kFt232h;
     std::string image;
     emu::Faults faults;
 };
@@ -92,11 +92,11 @@ struct Options {
     std::string log;
     std::vector<ChipSettings> devices;
     std::vector<std::string> command;
-    std::string factory_image;
+    std::string factoryImage;
     std::string serial = "FT000001";
 };
 
-void usage() {
+void Usage() {
     std::fputs(
         "usage: ft232h_emu [--log FILE] --device CHIP [--device CHIP]... -- COMMAND [ARG...]\n"
         "       ft232h_emu --factory-image FILE [--serial SERIAL]\n"
@@ -106,7 +106,7 @@ void usage() {
 }
 
 // The whole of `text` as a number in `base` (0: C's prefixes), at most `max`.
-std::optional<unsigned long> number(const std::string& text, int base, unsigned long max) {
+std::optional<unsigned long> Number(const std::string& text, int base, unsigned long max) {
     char* rest = nullptr;
     errno = 0;
     const unsigned long value = std::strtoul(text.c_str(), &rest, base);
@@ -116,7 +116,7 @@ std::optional<unsigned long> number(const std::string& text, int base, unsigned 
     return value;
 }
 
-bool parse_chip(const std::string& text, ChipSettings& settings) {
+bool ParseChip(const std::string& text, ChipSettings& settings) {
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t end = std::min(text.find(',', start), text.size());
@@ -130,26 +130,26 @@ bool parse_chip(const std::string& text, ChipSettings& settings) {
         const std::string key = item.substr(0, equals);
         const std::string value = item.substr(equals + 1);
         if (key == "type" && (value == "ft232h" || value == "ft2232h")) {
-            settings.type = value == "ft232h" ? emu::ChipType::ft232h : emu::ChipType::ft2232h;
+            settings.type = value == "ft232h" ? emu::ChipType::kFt232h : emu::ChipType::kFt2232h;
         } else if (key == "image" && !value.empty()) {
             settings.image = value;
         } else if (key == "fault" && value == "drop-writes") {
-            settings.faults.drop_writes = true;
+            settings.faults.dropWrites = true;
         } else if (key == "fault" && value == "stall-control") {
-            settings.faults.stall_control = true;
+            settings.faults.stallControl = true;
         } else if (key == "fault" && value == "fail-control") {
-            settings.faults.fail_control = true;
+            settings.faults.failControl = true;
         } else if (key == "fault" && value == "in-use") {
-            settings.faults.in_use = true;
+            settings.faults.inUse = true;
         } else if (key == "request") {
-            const std::optional<unsigned long> request = number(value, 0, 0xFF);
+            const std::optional<unsigned long> request = Number(value, 0, 0xFF);
             if (!request) {
                 std::fprintf(stderr, "ft232h_emu: request=%s is not a request number\n", value.c_str());
                 return false;
             }
-            settings.faults.only_request = static_cast<std::uint8_t>(*request);
+            settings.faults.onlyRequest = static_cast<std::uint8_t>(*request);
         } else if (key == "after") {
-            const std::optional<unsigned long> after = number(value, 10, 0xFFFF);
+            const std::optional<unsigned long> after = Number(value, 10, 0xFFFF);
             if (!after) {
                 std::fprintf(stderr, "ft232h_emu: after=%s is not a count of requests\n", value.c_str());
                 return false;
@@ -166,26 +166,26 @@ bool parse_chip(const std::string& text, ChipSettings& settings) {
     return true;
 }
 
-bool parse(int argc, char** argv, Options& options) {
+bool Parse(int argc, char** argv, Options& options) {
     int i = 1;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool has_value = i + 1 < argc;
+        const bool hasValue = i + 1 < argc;
         if (arg == "--") {
             ++i;
             break;
         }
-        if (arg == "--log" && has_value) {
+        if (arg == "--log" && hasValue) {
             options.log = argv[++i];
-        } else if (arg == "--device" && has_value) {
+        } else if (arg == "--device" && hasValue) {
             ChipSettings settings;
-            if (!parse_chip(argv[++i], settings)) {
+            if (!ParseChip(argv[++i], settings)) {
                 return false;
             }
             options.devices.push_back(settings);
-        } else if (arg == "--factory-image" && has_value) {
-            options.factory_image = argv[++i];
-        } else if (arg == "--serial" && has_value) {
+        } else if (arg == "--factory-image" && hasValue) {
+            options.factoryImage = argv[++i];
+        } else if (arg == "--serial" && hasValue) {
             options.serial = argv[++i];
         } else {
             return false;
@@ -194,13 +194,13 @@ bool parse(int argc, char** argv, Options& options) {
     for (; i < argc; ++i) {
         options.command.emplace_back(argv[i]);
     }
-    if (!options.factory_image.empty()) {
+    if (!options.factoryImage.empty()) {
         return options.devices.empty() && options.command.empty();
     }
     return !options.devices.empty() && !options.command.empty();
 }
 
-bool valid_serial(const std::string& serial) {
+bool ValidSerial(const std::string& serial) {
     if (serial.empty() || serial.size() > 15) {
         return false;
     }
@@ -213,16 +213,16 @@ bool valid_serial(const std::string& serial) {
     return true;
 }
 
-bool write_image(const std::string& path, const emu::Eeprom& eeprom);
+bool WriteImage(const std::string& path, const emu::Eeprom& eeprom);
 
 // An image file is exactly 256 bytes. A missing one is a blank chip, and is
 // written at once, so that a path that cannot be written fails before the
 // command runs rather than after.
-bool read_image(const std::string& path, emu::Eeprom& eeprom) {
+bool ReadImage(const std::string& path, emu::Eeprom& eeprom) {
     eeprom.fill(0xFFFF);
     struct stat status {};
     if (stat(path.c_str(), &status) != 0 && errno == ENOENT) {
-        return write_image(path, eeprom);
+        return WriteImage(path, eeprom);
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -235,15 +235,15 @@ bool read_image(const std::string& path, emu::Eeprom& eeprom) {
         std::fprintf(stderr, "ft232h_emu: %s is not a %zu-byte EEPROM image\n", path.c_str(), emu::kImageBytes);
         return false;
     }
-    eeprom = emu::eeprom_from_bytes(std::span<const std::uint8_t, emu::kImageBytes>(bytes.data(), emu::kImageBytes));
+    eeprom = emu::EepromFromBytes(std::span<const std::uint8_t, emu::kImageBytes>(bytes.data(), emu::kImageBytes));
     return true;
 }
 
 // Written beside the old file and renamed over it, so an interrupted run
 // never leaves half an image.
-bool write_image(const std::string& path, const emu::Eeprom& eeprom) {
+bool WriteImage(const std::string& path, const emu::Eeprom& eeprom) {
     const std::string temporary = path + ".tmp";
-    const auto bytes = emu::image_bytes(eeprom);
+    const auto bytes = emu::ImageBytes(eeprom);
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -265,17 +265,17 @@ bool write_image(const std::string& path, const emu::Eeprom& eeprom) {
 struct Run {
     GMainLoop* loop = nullptr;
     GPid child = 0;
-    bool child_running = false;
+    bool childRunning = false;
     int status = kLauncherFailure;
 };
 
-void on_child_exit(GPid /*pid*/, gint wait_status, gpointer user_data) {
-    auto& run = *static_cast<Run*>(user_data);
-    run.child_running = false;
-    if (WIFEXITED(wait_status)) {
-        run.status = WEXITSTATUS(wait_status);
-    } else if (WIFSIGNALED(wait_status)) {
-        run.status = 128 + WTERMSIG(wait_status);
+void OnChildExit(GPid /*pid*/, gint waitStatus, gpointer userData) {
+    auto& run = *static_cast<Run*>(userData);
+    run.childRunning = false;
+    if (WIFEXITED(waitStatus)) {
+        run.status = WEXITSTATUS(waitStatus);
+    } else if (WIFSIGNALED(waitStatus)) {
+        run.status = 128 + WTERMSIG(waitStatus);
     }
     g_main_loop_quit(run.loop);
 }
@@ -287,15 +287,15 @@ struct Forwarded {
     int signal = 0;
 };
 
-gboolean forward_signal(gpointer user_data) {
-    const auto& forwarded = *static_cast<const Forwarded*>(user_data);
-    if (forwarded.run->child_running) {
+gboolean ForwardSignal(gpointer userData) {
+    const auto& forwarded = *static_cast<const Forwarded*>(userData);
+    if (forwarded.run->childRunning) {
         kill(forwarded.run->child, forwarded.signal);
     }
     return G_SOURCE_CONTINUE;
 }
 
-bool start_command(const std::vector<std::string>& command, const std::string& root, Run& run) {
+bool StartCommand(const std::vector<std::string>& command, const std::string& root, Run& run) {
     gchar** environment = g_get_environ();
     const gchar* preload = g_environ_getenv(environment, "LD_PRELOAD");
     std::string preloads = "libumockdev-preload.so.0";
@@ -320,7 +320,7 @@ bool start_command(const std::vector<std::string>& command, const std::string& r
         g_clear_error(&error);
         return false;
     }
-    run.child_running = true;
+    run.childRunning = true;
     return true;
 }
 
@@ -332,7 +332,7 @@ bool start_command(const std::vector<std::string>& command, const std::string& r
 // beside the testbed's, and each device gets the name that the directory
 // will hand out at its position. Returns the sysfs names by device, or an
 // empty list when the probe fails.
-std::vector<std::string> names_in_list_order(const std::string& root, std::size_t count) {
+std::vector<std::string> NamesInListOrder(const std::string& root, std::size_t count) {
     std::vector<std::string> created;
     for (std::size_t i = 0; i < count; ++i) {
         created.push_back("1-" + std::to_string(i + 1));
@@ -370,17 +370,17 @@ std::vector<std::string> names_in_list_order(const std::string& root, std::size_
     return read;
 }
 
-int make_factory_image(const Options& options) {
-    if (!valid_serial(options.serial)) {
+int MakeFactoryImage(const Options& options) {
+    if (!ValidSerial(options.serial)) {
         std::fprintf(stderr, "ft232h_emu: the serial number must be 1 to 15 ASCII letters and digits\n");
         return kLauncherFailure;
     }
-    return write_image(options.factory_image, emu::factory_image(options.serial)) ? 0 : kLauncherFailure;
+    return WriteImage(options.factoryImage, emu::FactoryImage(options.serial)) ? 0 : kLauncherFailure;
 }
 
-int emulate(const Options& options) {
+int Emulate(const Options& options) {
     emu::RequestLog log;
-    log.start_us = emu::monotonic_us();
+    log.startUs = emu::MonotonicUs();
     if (!options.log.empty()) {
         log.file = std::fopen(options.log.c_str(), "a");
         if (log.file == nullptr) {
@@ -394,7 +394,7 @@ int emulate(const Options& options) {
         const ChipSettings& settings = options.devices[i];
         emu::Eeprom eeprom{};
         eeprom.fill(0xFFFF);
-        if (!settings.image.empty() && !read_image(settings.image, eeprom)) {
+        if (!settings.image.empty() && !ReadImage(settings.image, eeprom)) {
             if (log.file != nullptr) {
                 std::fclose(log.file);
             }
@@ -403,13 +403,13 @@ int emulate(const Options& options) {
         emu::UsbDevice& device = devices.emplace_back();
         device.position = static_cast<int>(i);
         device.address = static_cast<int>(i) + 2;
-        device.chip = emu::make_chip(settings.type, eeprom, settings.faults);
+        device.chip = emu::MakeChip(settings.type, eeprom, settings.faults);
         device.log = &log;
     }
 
     UMockdevTestbed* testbed = umockdev_testbed_new();
     gchar* root = umockdev_testbed_get_root_dir(testbed);
-    const std::vector<std::string> names = names_in_list_order(root, devices.size());
+    const std::vector<std::string> names = NamesInListOrder(root, devices.size());
     bool ready = names.size() == devices.size();
     if (!ready) {
         std::fprintf(stderr, "ft232h_emu: cannot probe the directory order under %s\n", root);
@@ -420,18 +420,18 @@ int emulate(const Options& options) {
         const std::string name = "1-" + std::to_string(created);
         const auto position = static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin());
         emu::UsbDevice& device = *std::next(devices.begin(), static_cast<std::ptrdiff_t>(position));
-        device.sysfs_name = name;
-        ready = emu::plug_in(testbed, device);
+        device.sysfsName = name;
+        ready = emu::PlugIn(testbed, device);
     }
 
     Run run;
-    if (ready && start_command(options.command, root, run)) {
+    if (ready && StartCommand(options.command, root, run)) {
         run.loop = g_main_loop_new(nullptr, FALSE);
-        g_child_watch_add(run.child, &on_child_exit, &run);
+        g_child_watch_add(run.child, &OnChildExit, &run);
         std::array<Forwarded, 3> forwarded{{{&run, SIGINT}, {&run, SIGTERM}, {&run, SIGHUP}}};
         std::array<guint, 3> sources{};
         for (std::size_t i = 0; i < forwarded.size(); ++i) {
-            sources[i] = g_unix_signal_add(forwarded[i].signal, &forward_signal, &forwarded[i]);
+            sources[i] = g_unix_signal_add(forwarded[i].signal, &ForwardSignal, &forwarded[i]);
         }
         g_main_loop_run(run.loop);
         for (const guint source : sources) {
@@ -442,7 +442,7 @@ int emulate(const Options& options) {
     }
 
     for (emu::UsbDevice& device : devices) {
-        emu::unplug(testbed, device);
+        emu::Unplug(testbed, device);
     }
     g_object_unref(testbed);
     g_free(root);
@@ -450,7 +450,7 @@ int emulate(const Options& options) {
     std::size_t i = 0;
     for (emu::UsbDevice& device : devices) {
         const std::string& image = options.devices[i++].image;
-        if (ready && !image.empty() && !write_image(image, device.chip.eeprom)) {
+        if (ready && !image.empty() && !WriteImage(image, device.chip.eeprom)) {
             run.status = kLauncherFailure;
         }
     }
@@ -464,12 +464,12 @@ int emulate(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!parse(argc, argv, options)) {
-        usage();
+    if (!Parse(argc, argv, options)) {
+        Usage();
         return kLauncherFailure;
     }
-    if (!options.factory_image.empty()) {
-        return make_factory_image(options);
+    if (!options.factoryImage.empty()) {
+        return MakeFactoryImage(options);
     }
-    return emulate(options);
+    return Emulate(options);
 }

@@ -21,12 +21,12 @@ namespace emu {
 // Where request lines go (one file shared by every device, one line each).
 struct RequestLog {
     std::FILE* file = nullptr;
-    long long start_us = 0;  // lines carry the time since then, in milliseconds
+    long long startUs = 0;  // lines carry the time since then, in milliseconds
     std::mutex mutex;
 };
 
 // Microseconds on the monotonic clock.
-long long monotonic_us();
+long long MonotonicUs();
 
 // An URB the program submitted and has not reaped yet. URBs belong to the
 // open file they were submitted on, as the kernel keeps them.
@@ -41,24 +41,24 @@ struct UsbDevice {
     int position = 0;  // the order of --device, used in the log
     int bus = 1;
     int address = 0;
-    std::string sysfs_name;  // e.g. 1-2
+    std::string sysfsName;  // e.g. 1-2
     Chip chip;
     RequestLog* log = nullptr;
     _UMockdevIoctlBase* handler = nullptr;
 
-    std::mutex mutex;                      // guards everything below and `chip`
-    std::deque<PendingUrb> done;           // completed, waiting to be reaped (oldest first)
-    std::deque<PendingUrb> bulk_in;        // pending reads from the chip's bulk IN endpoints
-    long long last_status_ms[2] = {0, 0};  // when each port last sent its modem status
-    long long empty_reaps = 0;             // reaps that found nothing: the program's event thread polling
+    std::mutex mutex;                    // guards everything below and `chip`
+    std::deque<PendingUrb> done;         // completed, waiting to be reaped (oldest first)
+    std::deque<PendingUrb> bulkIn;       // pending reads from the chip's bulk IN endpoints
+    long long lastStatusMs[2] = {0, 0};  // when each port last sent its modem status
+    long long emptyReaps = 0;            // reaps that found nothing: the program's event thread polling
 };
 
 // Adds the device to the testbed (sysfs entry, node /dev/bus/usb/BBB/DDD)
 // and answers its usbfs requests from now on. False, with a message on
 // standard error, when umockdev refuses.
-bool plug_in(_UMockdevTestbed* testbed, UsbDevice& device);
+bool PlugIn(_UMockdevTestbed* testbed, UsbDevice& device);
 
-// Releases what plug_in attached (the URBs still held and the handler).
-void unplug(_UMockdevTestbed* testbed, UsbDevice& device);
+// Releases what PlugIn attached (the URBs still held and the handler).
+void Unplug(_UMockdevTestbed* testbed, UsbDevice& device);
 
 }  // namespace emu

@@ -107,7 +107,7 @@ public:
     bool Load() {
         statePath_ = StatePath();
         std::string error;
-        if (LoadStateFile(statePath_, state_, error) == LoadResult::Invalid) {
+        if (LoadStateFile(statePath_, state_, error) == LoadResult::kInvalid) {
             Complain(error);
             return false;
         }
@@ -263,7 +263,7 @@ HandleCheck CheckHandle(Call& call, EntryPoint entryPoint, FtHandle handle) {
 
 FtStatus SimCreateDeviceInfoList(std::uint32_t* count) noexcept {
     return Guarded([&] {
-        Call call(EntryPoint::CreateDeviceInfoList);
+        Call call(EntryPoint::kCreateDeviceInfoList);
         if (!call.Load()) {
             return kFtOtherError;
         }
@@ -272,7 +272,7 @@ FtStatus SimCreateDeviceInfoList(std::uint32_t* count) noexcept {
             call.Argument("count", "-");
             return call.Finish(kFtInvalidParameter);
         }
-        const auto fault = call.Fault(EntryPoint::CreateDeviceInfoList, std::nullopt);
+        const auto fault = call.Fault(EntryPoint::kCreateDeviceInfoList, std::nullopt);
         // A failing library has been seen to report 0 along with its status.
         *count = state.createCount.value_or(fault ? 0 : static_cast<std::uint32_t>(state.devices.size()));
         call.Argument("count", std::to_string(*count));
@@ -282,7 +282,7 @@ FtStatus SimCreateDeviceInfoList(std::uint32_t* count) noexcept {
 
 FtStatus SimGetDeviceInfoList(DeviceInfoNode* nodes, std::uint32_t* count) noexcept {
     return Guarded([&] {
-        Call call(EntryPoint::GetDeviceInfoList);
+        Call call(EntryPoint::kGetDeviceInfoList);
         if (!call.Load()) {
             return kFtOtherError;
         }
@@ -292,7 +292,7 @@ FtStatus SimGetDeviceInfoList(DeviceInfoNode* nodes, std::uint32_t* count) noexc
             return call.Finish(kFtInvalidParameter);
         }
         call.Argument("count_in", std::to_string(*count));
-        if (const auto fault = call.Fault(EntryPoint::GetDeviceInfoList, std::nullopt)) {
+        if (const auto fault = call.Fault(EntryPoint::kGetDeviceInfoList, std::nullopt)) {
             *count = state.getCount.value_or(0);
             call.Argument("count_out", std::to_string(*count));
             call.Argument("filled", "0");
@@ -318,7 +318,7 @@ FtStatus SimGetDeviceInfoList(DeviceInfoNode* nodes, std::uint32_t* count) noexc
 
 FtStatus SimOpen(int deviceIndex, FtHandle* handle) noexcept {
     return Guarded([&] {
-        Call call(EntryPoint::Open);
+        Call call(EntryPoint::kOpen);
         if (!call.Load()) {
             return kFtOtherError;
         }
@@ -326,7 +326,7 @@ FtStatus SimOpen(int deviceIndex, FtHandle* handle) noexcept {
         call.Argument("index", std::to_string(deviceIndex));
         const auto index =
             deviceIndex >= 0 ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(deviceIndex)) : std::nullopt;
-        if (const auto fault = call.Fault(EntryPoint::Open, index)) {
+        if (const auto fault = call.Fault(EntryPoint::kOpen, index)) {
             return call.Finish(*fault);
         }
         if (handle == nullptr) {
@@ -345,13 +345,13 @@ FtStatus SimOpen(int deviceIndex, FtHandle* handle) noexcept {
 
 FtStatus SimClose(FtHandle handle) noexcept {
     return Guarded([&] {
-        Call call(EntryPoint::Close);
+        Call call(EntryPoint::kClose);
         if (!call.Load()) {
             return kFtOtherError;
         }
         const auto deviceIndex = TheOpenHandles().DeviceOf(handle);
         call.DeviceArgument(deviceIndex);
-        if (const auto fault = call.Fault(EntryPoint::Close, deviceIndex)) {
+        if (const auto fault = call.Fault(EntryPoint::kClose, deviceIndex)) {
             return call.Finish(*fault);
         }
         if (!deviceIndex) {
@@ -365,11 +365,11 @@ FtStatus SimClose(FtHandle handle) noexcept {
 FtStatus SimEepromRead(FtHandle handle, void* eepromData, std::uint32_t eepromDataSize, char* manufacturer,
                        char* manufacturerId, char* description, char* serialNumber) noexcept {
     return Guarded([&] {
-        Call call(EntryPoint::EepromRead);
+        Call call(EntryPoint::kEepromRead);
         if (!call.Load()) {
             return kFtOtherError;
         }
-        const HandleCheck check = CheckHandle(call, EntryPoint::EepromRead, handle);
+        const HandleCheck check = CheckHandle(call, EntryPoint::kEepromRead, handle);
         call.Argument("size", std::to_string(eepromDataSize));
         const bool typeReadable = eepromData != nullptr && eepromDataSize >= sizeof(std::uint32_t);
         call.Argument("device_type", typeReadable ? std::to_string(DeviceTypeOf(eepromData)) : "-");
@@ -399,11 +399,11 @@ FtStatus SimEepromRead(FtHandle handle, void* eepromData, std::uint32_t eepromDa
 FtStatus SimEepromProgram(FtHandle handle, void* eepromData, std::uint32_t eepromDataSize, char* manufacturer,
                           char* manufacturerId, char* description, char* serialNumber) noexcept {
     return Guarded([&] {
-        Call call(EntryPoint::EepromProgram);
+        Call call(EntryPoint::kEepromProgram);
         if (!call.Load()) {
             return kFtOtherError;
         }
-        const HandleCheck check = CheckHandle(call, EntryPoint::EepromProgram, handle);
+        const HandleCheck check = CheckHandle(call, EntryPoint::kEepromProgram, handle);
         call.Argument("size", std::to_string(eepromDataSize));
         const bool recordReadable = eepromData != nullptr && eepromDataSize == kEepromRecordSize;
         call.Argument("record", recordReadable
@@ -454,11 +454,11 @@ FtStatus SimEepromProgram(FtHandle handle, void* eepromData, std::uint32_t eepro
 
 FtStatus SimEraseEe(FtHandle handle) noexcept {
     return Guarded([&] {
-        Call call(EntryPoint::EraseEe);
+        Call call(EntryPoint::kEraseEe);
         if (!call.Load()) {
             return kFtOtherError;
         }
-        const HandleCheck check = CheckHandle(call, EntryPoint::EraseEe, handle);
+        const HandleCheck check = CheckHandle(call, EntryPoint::kEraseEe, handle);
         if (check.failure) {
             return call.Finish(*check.failure);
         }

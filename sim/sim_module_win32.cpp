@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "eeprom/utf16_win32.hpp"
 #include "sim/sim_module.hpp"
 
 namespace ft232h::sim {
@@ -11,16 +12,10 @@ namespace ft232h::sim {
 namespace {
 
 // UTF-16 as UTF-8: the wide calls see any folder's real name, where the ANSI
-// ones turn a character outside the system's code page into '?'.
+// ones turn a character outside the system's code page into '?'. An unpaired
+// surrogate becomes U+FFFD, as WideCharToMultiByte without flags makes it.
 std::string Utf8(std::wstring_view wide) {
-    const int length = static_cast<int>(wide.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return {};
-    }
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
+    return Utf8FromUtf16(Utf16OfWide(wide), Utf16Mismatch::kReplaced).value_or(std::string());
 }
 
 }  // namespace

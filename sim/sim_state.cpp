@@ -18,13 +18,13 @@ constexpr std::uintmax_t kMaxStateFileSize = 1024 * 1024;
 constexpr std::uintmax_t kMaxLogFileSize = 64 * 1024 * 1024;
 
 constexpr std::array<std::pair<EntryPoint, std::string_view>, 7> kEntryPointNames{{
-    {EntryPoint::CreateDeviceInfoList, "FT_CreateDeviceInfoList"},
-    {EntryPoint::GetDeviceInfoList, "FT_GetDeviceInfoList"},
-    {EntryPoint::Open, "FT_Open"},
-    {EntryPoint::Close, "FT_Close"},
-    {EntryPoint::EepromRead, "FT_EEPROM_Read"},
-    {EntryPoint::EepromProgram, "FT_EEPROM_Program"},
-    {EntryPoint::EraseEe, "FT_EraseEE"},
+    {EntryPoint::kCreateDeviceInfoList, "FT_CreateDeviceInfoList"},
+    {EntryPoint::kGetDeviceInfoList, "FT_GetDeviceInfoList"},
+    {EntryPoint::kOpen, "FT_Open"},
+    {EntryPoint::kClose, "FT_Close"},
+    {EntryPoint::kEepromRead, "FT_EEPROM_Read"},
+    {EntryPoint::kEepromProgram, "FT_EEPROM_Program"},
+    {EntryPoint::kEraseEe, "FT_EraseEE"},
 }};
 
 // Removes the first line from `text` and gives it without its LF or CR LF.
@@ -58,6 +58,11 @@ bool IsPrintableAscii(char c) {
     return c >= 0x20 && c <= 0x7E;
 }
 
+// The state file's numbers are read here, not with the tool's own reader
+// (eeprom/settings_file.cpp), although the two look alike: the simulator
+// stands in for FTDI's library and must stay free to disagree with the tool,
+// so that a mistake in the tool's reading cannot pass the tests by being
+// shared with the world it is tested against.
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -300,8 +305,8 @@ private:
             return false;
         }
         if (device) {
-            if (fault.entryPoint == EntryPoint::CreateDeviceInfoList ||
-                fault.entryPoint == EntryPoint::GetDeviceInfoList) {
+            if (fault.entryPoint == EntryPoint::kCreateDeviceInfoList ||
+                fault.entryPoint == EntryPoint::kGetDeviceInfoList) {
                 what = "the list calls concern no single device";
                 return false;
             }
@@ -583,18 +588,18 @@ LoadResult LoadStateFile(const std::string& path, SimState& state, std::string& 
     std::error_code ec;
     const bool exists = std::filesystem::exists(FilePath(path), ec);
     if (!exists && !ec) {
-        return LoadResult::NotFound;
+        return LoadResult::kNotFound;
     }
     std::string text;
     if (!ReadWholeFile(path, kMaxStateFileSize, text, error)) {
-        return LoadResult::Invalid;
+        return LoadResult::kInvalid;
     }
     std::string what;
     if (!ParseState(text, state, what)) {
         error = path + ": " + what;
-        return LoadResult::Invalid;
+        return LoadResult::kInvalid;
     }
-    return LoadResult::Loaded;
+    return LoadResult::kLoaded;
 }
 
 bool SaveStateFile(const std::string& path, const SimState& state, std::string& error) {

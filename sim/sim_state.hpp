@@ -122,13 +122,13 @@ inline constexpr std::size_t kNodeDescriptionSize = 64;
 inline constexpr std::size_t kMaxEepromStringLength = kEepromStringSize - 1;
 
 enum class EntryPoint {
-    CreateDeviceInfoList,
-    GetDeviceInfoList,
-    Open,
-    Close,
-    EepromRead,
-    EepromProgram,
-    EraseEe,
+    kCreateDeviceInfoList,
+    kGetDeviceInfoList,
+    kOpen,
+    kClose,
+    kEepromRead,
+    kEepromProgram,
+    kEraseEe,
 };
 
 // The library's name for the entry point, e.g. "FT_EEPROM_Read".
@@ -164,7 +164,7 @@ struct SimDevice {
 };
 
 struct SimFault {
-    EntryPoint entryPoint = EntryPoint::Open;
+    EntryPoint entryPoint = EntryPoint::kOpen;
     FtStatus status = kFtOtherError;
     // Empty: every call of the entry point.
     std::optional<std::uint32_t> deviceIndex;
@@ -191,11 +191,11 @@ bool ParseState(std::string_view text, SimState& state, std::string& error);
 std::string FormatState(const SimState& state);
 
 enum class LoadResult {
-    Loaded,
+    kLoaded,
     // No file at that path: the library then serves an empty world.
-    NotFound,
+    kNotFound,
     // The file exists but cannot be read or does not parse; `error` says why.
-    Invalid,
+    kInvalid,
 };
 LoadResult LoadStateFile(const std::string& path, SimState& state, std::string& error);
 // Writes the state beside `path` and renames it over `path`, so the file is

@@ -223,7 +223,7 @@ std::filesystem::path UnpackRelease(const ToolUnderTest& under, const std::files
 }  // namespace
 
 const ToolUnderTest& ToolUnderTest::FromEnvironment() {
-    static const ToolUnderTest tool = [] {
+    static const ToolUnderTest kTool = [] {
         const std::string configPath = Environment("FT232H_E2E_CONFIG");
         std::ifstream config(configPath);
         if (!config) {
@@ -260,7 +260,7 @@ const ToolUnderTest& ToolUnderTest::FromEnvironment() {
         }
         return t;
     }();
-    return tool;
+    return kTool;
 }
 
 std::string ReadFile(const std::filesystem::path& path) {

@@ -21,19 +21,19 @@ emu_test::Image ImageOf(const std::string& bytes) {
 }
 
 std::string BytesOf(const emu::Eeprom& words) {
-    const auto image = emu::image_bytes(words);
+    const auto image = emu::ImageBytes(words);
     return {image.begin(), image.end()};
 }
 
 }  // namespace
 
 std::string FactoryImage(const std::string& serial) {
-    return BytesOf(emu::factory_image(serial));
+    return BytesOf(emu::FactoryImage(serial));
 }
 
 std::string WithChecksum(const std::string& image) {
-    emu::Eeprom words = emu::eeprom_from_bytes(ImageOf(image));
-    words.back() = emu::eeprom_checksum(words);
+    emu::Eeprom words = emu::EepromFromBytes(ImageOf(image));
+    words.back() = emu::EepromChecksum(words);
     return BytesOf(words);
 }
 

@@ -41,8 +41,8 @@ inline std::filesystem::path ScratchFile(const char* name) {
             std::filesystem::remove_all(path, ignored);
         }
         std::filesystem::path path;
-    } directory;
-    return directory.path / name;
+    } kDirectory;
+    return kDirectory.path / name;
 }
 
 inline void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {

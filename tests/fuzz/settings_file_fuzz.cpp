@@ -33,13 +33,13 @@ constexpr std::int32_t kDevice = 3;
 // The simulated library's world: a state file in the scratch directory, the
 // library pointed at it, and the log of the calls it answered.
 const std::string& StatePath() {
-    static const std::string path = [] {
+    static const std::string kPath = [] {
         std::string state = fuzz::ScratchFile(sim::kStateFileName).string();
         fuzz::Require(setenv(sim::kStateEnvironmentVariable, state.c_str(), 1) == 0,
                       "cannot name the simulator's world");
         return state;
     }();
-    return path;
+    return kPath;
 }
 
 // Replaces the world, with every call logged from here on.
@@ -54,7 +54,7 @@ void UseWorld(sim::SimState state) {
 sim::SimState World() {
     sim::SimState state;
     std::string error;
-    fuzz::Require(sim::LoadStateFile(StatePath(), state, error) == sim::LoadResult::Loaded, "the world does not load");
+    fuzz::Require(sim::LoadStateFile(StatePath(), state, error) == sim::LoadResult::kLoaded, "the world does not load");
     return state;
 }
 
@@ -68,8 +68,8 @@ std::vector<sim::SimLogEntry> Calls() {
 }
 
 const ft232h::D2xxBinding& Library() {
-    static const ft232h::D2xxBinding library(sim::InProcessLibrary());
-    return library;
+    static const ft232h::D2xxBinding kLibrary(sim::InProcessLibrary());
+    return kLibrary;
 }
 
 // The number a value plainly stands for, as the C library reads it: decimal

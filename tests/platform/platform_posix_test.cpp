@@ -145,7 +145,8 @@ TEST(SharedLibraryPosix, TakesTheCopyBesideTheToolFirstThenTheLoadersSearch) {
         SCOPED_TRACE(c.directory);
         const auto library = LoadD2xxLibrary(c.directory);
         ASSERT_NE(library, nullptr);
-        const auto create = reinterpret_cast<FT_CreateDeviceInfoList_t>(library->FindSymbol("FT_CreateDeviceInfoList"));
+        const auto create =
+            reinterpret_cast<FtCreateDeviceInfoListFunction>(library->FindSymbol("FT_CreateDeviceInfoList"));
         ASSERT_NE(create, nullptr);
         std::uint32_t count = 0;
         EXPECT_EQ(create(&count), kFtOk);

@@ -34,8 +34,8 @@ extern "C" int fsync(int fd) {
     if (::fstat(fd, &status) == 0) {
         synced.emplace(status.st_dev, status.st_ino);
     }
-    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
-    return real(fd);
+    static const auto kReal = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    return kReal(fd);
 }
 
 namespace ft232h {

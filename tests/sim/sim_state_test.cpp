@@ -104,7 +104,7 @@ TEST(SimState, AWorldThatDoesNotLoadFailsEveryCall) {
     EXPECT_EQ(d2xx.ProgramEeprom(&node, record, strings), kFtOtherError);
     EXPECT_EQ(d2xx.EraseEeprom(&node), kFtOtherError);
     // The binding drops FT_Close's status; the library's own symbol gives it.
-    const auto close = reinterpret_cast<FT_Close_t>(InProcessLibrary()->FindSymbol("FT_Close"));
+    const auto close = reinterpret_cast<FtCloseFunction>(InProcessLibrary()->FindSymbol("FT_Close"));
     EXPECT_EQ(close(&node), kFtOtherError);
 }
 

@@ -85,16 +85,16 @@ static_assert(ft232h::kFtOtherError == FT_OTHER_ERROR);
 // only, checked field by field above.
 static_assert(std::is_same_v<ft232h::FtStatus, FT_STATUS>);
 static_assert(std::is_same_v<ft232h::FtHandle, FT_HANDLE>);
-static_assert(std::is_same_v<ft232h::FT_CreateDeviceInfoList_t, decltype(&FT_CreateDeviceInfoList)>);
-static_assert(
-    std::is_same_v<ft232h::FT_GetDeviceInfoList_t, FT_STATUS (*)(DeviceInfoNode*, std::remove_pointer_t<LPDWORD>*)>);
+static_assert(std::is_same_v<ft232h::FtCreateDeviceInfoListFunction, decltype(&FT_CreateDeviceInfoList)>);
+static_assert(std::is_same_v<ft232h::FtGetDeviceInfoListFunction,
+                             FT_STATUS (*)(DeviceInfoNode*, std::remove_pointer_t<LPDWORD>*)>);
 static_assert(
     std::is_same_v<FT_STATUS (*)(FT_DEVICE_LIST_INFO_NODE*, std::uint32_t*), decltype(&FT_GetDeviceInfoList)>);
-static_assert(std::is_same_v<ft232h::FT_Open_t, decltype(&FT_Open)>);
-static_assert(std::is_same_v<ft232h::FT_Close_t, decltype(&FT_Close)>);
-static_assert(std::is_same_v<ft232h::FT_EEPROM_Read_t, decltype(&FT_EEPROM_Read)>);
-static_assert(std::is_same_v<ft232h::FT_EEPROM_Program_t, decltype(&FT_EEPROM_Program)>);
-static_assert(std::is_same_v<ft232h::FT_EraseEE_t, decltype(&FT_EraseEE)>);
+static_assert(std::is_same_v<ft232h::FtOpenFunction, decltype(&FT_Open)>);
+static_assert(std::is_same_v<ft232h::FtCloseFunction, decltype(&FT_Close)>);
+static_assert(std::is_same_v<ft232h::FtEepromReadFunction, decltype(&FT_EEPROM_Read)>);
+static_assert(std::is_same_v<ft232h::FtEepromProgramFunction, decltype(&FT_EEPROM_Program)>);
+static_assert(std::is_same_v<ft232h::FtEraseEeFunction, decltype(&FT_EraseEE)>);
 
 }  // namespace
 
