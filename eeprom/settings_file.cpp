@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "eeprom/confirmed_read.hpp"
-#include "eeprom/profile_file.hpp"
+#include "eeprom/settings_service.hpp"
 #include "eeprom/string_area.hpp"
 
 namespace ft232h {
@@ -259,7 +259,7 @@ std::string ShownValue(std::string_view text) {
 // The string keys that take room on the chip, when the strings together do
 // not fit it; none when they do. Programming them would corrupt the image
 // or crash FTDI's library with the chip already erased.
-std::vector<std::size_t> StringsBeyondTheChip(const std::vector<ProfileValue>& values) {
+std::vector<std::size_t> StringsBeyondTheChip(const std::vector<SettingsValue>& values) {
     const StoredStringBytes stored =
         StoredStringBytesOf(values[0].text, values[1].text, values[2].text, values[3].text);
     std::vector<std::size_t> keys;
@@ -287,7 +287,7 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
             return false;
         }
         std::array<std::string, kSettings.size()> values;
-        std::array<ProfileEntry, kSettings.size()> entries;
+        std::array<SettingsEntry, kSettings.size()> entries;
         for (std::size_t i = 0; i < kSettings.size(); ++i) {
             values[i] = DumpedValue(kSettings[i], record, strings);
             entries[i] = {kSettings[i].section, kSettings[i].key, values[i]};
@@ -295,11 +295,11 @@ bool ReadEepromToFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, const s
         // A value that cannot be written keeps the others out too: a file
         // holding some keys of this chip and some of another would program a
         // chip that is neither. That is the chip's doing, not the file's.
-        const ProfileWrite written = WriteProfileStrings(settingsPath, entries);
-        if (written == ProfileWrite::kFileFailed) {
+        const SettingsWrite written = WriteSettings(settingsPath, entries);
+        if (written == SettingsWrite::kFileFailed) {
             report.access = SettingsFileAccess::kUnwritable;
         }
-        return written == ProfileWrite::kWritten;
+        return written == SettingsWrite::kWritten;
     });
 }
 
@@ -307,22 +307,20 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, cons
                          SettingsFileReport& report) {
     report = SettingsFileReport{};
     EepromStrings strings{};
-    if (!FileExists(settingsPath)) {
-        report.access = SettingsFileAccess::kMissing;
-        return false;
-    }
-    std::array<ProfileKey, kSettings.size()> keys;
+    std::array<SettingsKey, kSettings.size()> keys;
     for (std::size_t i = 0; i < kSettings.size(); ++i) {
         keys[i] = {kSettings[i].section, kSettings[i].key};
     }
-    const auto values = ReadProfileStrings(settingsPath, keys, kLongestValue);
-    if (!values) {
-        report.access = SettingsFileAccess::kUnreadable;
+    const SettingsRead read = ReadSettings(settingsPath, keys, kLongestValue);
+    if (read.file != SettingsFileRead::kRead) {
+        report.access =
+            read.file == SettingsFileRead::kMissing ? SettingsFileAccess::kMissing : SettingsFileAccess::kUnreadable;
         return false;
     }
+    const std::vector<SettingsValue>& values = read.values;
     // Each string may be good on its own while together they are not: that
     // is said once, naming them, rather than as a bad value of each.
-    for (const std::size_t i : StringsBeyondTheChip(*values)) {
+    for (const std::size_t i : StringsBeyondTheChip(values)) {
         report.stringsBeyondTheChip.push_back(kSettings[i].key);
     }
     std::array<bool, kSettings.size()> refused{};
@@ -331,7 +329,7 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, cons
     for (std::size_t i = 0; i < kSettings.size(); ++i) {
         const Setting& setting = kSettings[i];
         // A character the code page lacks would program another string.
-        if (!(*values)[i].exact || !StoreValue(setting, (*values)[i].text, record, strings)) {
+        if (!values[i].exact || !StoreValue(setting, values[i].text, record, strings)) {
             refused[i] = true;
         } else if (setting.group == Group::kChannelMode && IsSet(setting, record)) {
             modesSet.push_back(i);
@@ -346,7 +344,7 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, cons
     // Every bad value is reported, so one run shows all there is to fix.
     for (std::size_t i = 0; i < kSettings.size(); ++i) {
         if (refused[i]) {
-            report.refused.push_back({kSettings[i].key, ShownValue((*values)[i].text)});
+            report.refused.push_back({kSettings[i].key, ShownValue(values[i].text)});
         }
     }
     if (!report.refused.empty() || !report.stringsBeyondTheChip.empty()) {

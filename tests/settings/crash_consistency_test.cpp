@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "eeprom/profile_file.hpp"
-#include "eeprom/profile_file_calls.hpp"
+#include "eeprom/settings_service.hpp"
+#include "eeprom/settings_service_calls.hpp"
 #include "tests/settings/recorded_calls.hpp"
 #include "tests/settings/temporary_directory.hpp"
 
@@ -149,9 +149,9 @@ std::vector<std::string> Judge(const std::string& name, const Content& before, c
 
 // The keys of dumps of two boards, in three sections, strings quoted: how
 // many there are changes nothing in the calls a write makes.
-constexpr ProfileEntry kDumpOfA[] = {
+constexpr SettingsEntry kDumpOfA[] = {
     {"DESC", "Description", "\"A\""}, {"COMMON", "VendorId", "1"}, {"FT232H", "Cbus0", "1"}};
-constexpr ProfileEntry kDumpOfB[] = {
+constexpr SettingsEntry kDumpOfB[] = {
     {"DESC", "Description", "\"B\""}, {"COMMON", "VendorId", "2"}, {"FT232H", "Cbus0", "2"}};
 
 class CrashConsistency : public ::testing::Test {
@@ -166,7 +166,7 @@ protected:
             WriteBytes(target, *before);
         }
         Rescript(0, shortWrites);
-        ASSERT_EQ(WriteProfileStrings(RecordedCalls(), through, kDumpOfB), ProfileWrite::kWritten);
+        ASSERT_EQ(WriteSettings(through, kDumpOfB, RecordedCalls()), SettingsWrite::kWritten);
         EXPECT_EQ(Judge(target, before, ReadBytes(target)), std::vector<std::string>{});
     }
 
@@ -177,7 +177,7 @@ protected:
 TEST_F(CrashConsistency, EveryPowerCutDuringADumpLeavesTheOldFileOrTheNewOne) {
     ExpectEveryCutLeavesOldOrNew(path, path, std::nullopt);
     ExpectEveryCutLeavesOldOrNew(path, path, "");
-    ASSERT_EQ(WriteProfileStrings(path, kDumpOfA), ProfileWrite::kWritten);
+    ASSERT_EQ(WriteSettings(path, kDumpOfA), SettingsWrite::kWritten);
     ExpectEveryCutLeavesOldOrNew(path, path, "; the user's notes\r\n" + ReadBytes(path));
     // A large file, written in many pieces.
     std::string notes;
@@ -200,7 +200,7 @@ TEST_F(CrashConsistency, EveryPowerCutDuringADumpThroughASymbolicLinkLeavesTheFi
 TEST_F(CrashConsistency, TheModelCatchesAFileSyncedAfterItsRenameAndARenameNeverSynced) {
     const std::string before = "[DESC]\r\nold=1\r\n";
     const std::string after = "[DESC]\r\nnew=1\r\n";
-    const ProfileFileCalls& calls = RecordedCalls();
+    const SettingsFileCalls& calls = RecordedCalls();
     for (const bool syncFirst : {false, true}) {
         WriteBytes(path, before);
         Rescript();

@@ -6,8 +6,8 @@ CallScript script;
 
 namespace {
 
-const ProfileFileCalls& System() {
-    return SystemProfileFileCalls();
+const SettingsFileCalls& System() {
+    return SystemSettingsFileCalls();
 }
 
 // Records the call; false when it is the one to fail.
@@ -17,7 +17,7 @@ bool Record(CallKind kind, FileHandle file = -1, const std::string& path = {}, s
     return !script.calls.back().failed;
 }
 
-constexpr ProfileFileCalls kRecordedCalls{
+constexpr SettingsFileCalls kRecordedCalls{
     [](const std::string& path, std::string& target) {
         return Record(CallKind::kOther, -1, path) && System().resolve(path, target);
     },
@@ -74,12 +74,11 @@ constexpr ProfileFileCalls kRecordedCalls{
     },
     [](const std::string& path) { return Record(CallKind::kSyncName, -1, path) && System().syncName(path); },
     [](const std::string& path) { return Record(CallKind::kOther, -1, path) && System().remove(path); },
-    [](const std::string& path) { return Record(CallKind::kOther, -1, path) && System().exists(path); },
 };
 
 }  // namespace
 
-const ProfileFileCalls& RecordedCalls() {
+const SettingsFileCalls& RecordedCalls() {
     return kRecordedCalls;
 }
 

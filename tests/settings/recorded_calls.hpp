@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "eeprom/profile_file_calls.hpp"
+#include "eeprom/settings_service_calls.hpp"
 
 namespace ft232h::testing {
 
@@ -42,6 +42,6 @@ inline void Rescript(std::size_t failAt = 0, bool shortWrites = false, std::opti
 }
 
 // The system's calls through `script`.
-const ProfileFileCalls& RecordedCalls();
+const SettingsFileCalls& RecordedCalls();
 
 }  // namespace ft232h::testing

@@ -1,6 +1,6 @@
 // Implementation here must not depend on any platform: UTF-16 files and
 // their UTF-8 text; only the code page's conversions are the system's.
-#include "eeprom/profile_encoding.hpp"
+#include "eeprom/settings_encoding.hpp"
 
 #include "eeprom/code_page.hpp"
 #include "eeprom/utf16.hpp"
@@ -14,21 +14,21 @@ constexpr std::string_view kBigEndianMark = "\xFE\xFF";
 
 }  // namespace
 
-ProfileEncoding EncodingOf(std::string_view fileBytes) {
+SettingsEncoding EncodingOf(std::string_view fileBytes) {
     if (fileBytes.starts_with(kLittleEndianMark)) {
-        return ProfileEncoding::kUtf16LittleEndian;
+        return SettingsEncoding::kUtf16LittleEndian;
     }
     if (fileBytes.starts_with(kBigEndianMark)) {
-        return ProfileEncoding::kUtf16BigEndian;
+        return SettingsEncoding::kUtf16BigEndian;
     }
-    return ProfileEncoding::kSingleByte;
+    return SettingsEncoding::kSingleByte;
 }
 
-std::optional<std::string> TextOfUtf16File(std::string_view fileBytes, ProfileEncoding encoding) {
+std::optional<std::string> TextOfUtf16File(std::string_view fileBytes, SettingsEncoding encoding) {
     if (fileBytes.size() % 2 != 0) {
         return std::nullopt;
     }
-    const bool bigEndian = encoding == ProfileEncoding::kUtf16BigEndian;
+    const bool bigEndian = encoding == SettingsEncoding::kUtf16BigEndian;
     std::u16string units;
     units.reserve(fileBytes.size() / 2);
     for (std::size_t i = kLittleEndianMark.size(); i < fileBytes.size(); i += 2) {
@@ -39,12 +39,12 @@ std::optional<std::string> TextOfUtf16File(std::string_view fileBytes, ProfileEn
     return Utf8FromUtf16(units, Utf16Mismatch::kKept);
 }
 
-std::optional<std::string> Utf16FileOf(std::string_view text, ProfileEncoding encoding) {
+std::optional<std::string> Utf16FileOf(std::string_view text, SettingsEncoding encoding) {
     const std::optional<std::u16string> units = Utf16FromUtf8(text, Utf16Mismatch::kKept);
     if (!units) {
         return std::nullopt;
     }
-    const bool bigEndian = encoding == ProfileEncoding::kUtf16BigEndian;
+    const bool bigEndian = encoding == SettingsEncoding::kUtf16BigEndian;
     std::string bytes(bigEndian ? kBigEndianMark : kLittleEndianMark);
     bytes.reserve(bytes.size() + units->size() * 2);
     for (const char16_t unit : *units) {

@@ -1,7 +1,7 @@
 // The settings-file service where no run of the tool reaches: a file-system
 // call failing at any point and what that leaves behind, an in-place
 // rewrite, and the system calls that make a write durable.
-#include "eeprom/profile_file.hpp"
+#include "eeprom/settings_service.hpp"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -17,9 +17,9 @@
 
 #include "d2xx/d2xx_binding.hpp"
 #include "eeprom/erase_init.hpp"
-#include "eeprom/profile_file_calls.hpp"
-#include "eeprom/profile_text.hpp"
 #include "eeprom/settings_file.hpp"
+#include "eeprom/settings_service_calls.hpp"
+#include "eeprom/settings_text.hpp"
 #include "sim/sim_in_process.hpp"
 #include "sim/sim_state.hpp"
 #include "tests/settings/recorded_calls.hpp"
@@ -50,17 +50,27 @@ std::pair<dev_t, ino_t> IdentityOf(const std::string& path) {
     return {status.st_dev, status.st_ino};
 }
 
-class ProfileFile : public ::testing::Test {
+class SettingsService : public ::testing::Test {
 protected:
     void TearDown() override { Rescript(); }
 
-    ProfileWrite Write(std::string_view value) { return WriteProfileString(RecordedCalls(), path, "A", "k", value); }
+    SettingsWrite Write(std::string_view value, const SettingsFileCalls& calls = RecordedCalls(),
+                        std::string_view key = "k") {
+        const SettingsEntry entry{"A", key, value};
+        return WriteSettings(path, std::span(&entry, 1), calls);
+    }
+    // The value of A.k, or nullopt when the file does not read.
+    std::optional<std::string> Read(const SettingsFileCalls& calls = RecordedCalls()) {
+        const SettingsKey wanted{"A", "k"};
+        SettingsRead read = ReadSettings(path, std::span(&wanted, 1), 63, calls);
+        return read.file == SettingsFileRead::kRead ? std::optional(read.values.front().text) : std::nullopt;
+    }
 
     TemporaryDirectory directory;
     std::string path = directory.File("settings.ini");
 };
 
-TEST_F(ProfileFile, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
+TEST_F(SettingsService, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
     // Large enough that a short write leaves most of it for the next one.
     const std::string existing = "; keep me\r\n[A]\r\nk=old\r\n" + std::string(100000, 'x') + "\r\n";
     const std::string written = "; keep me\r\n[A]\r\nk=new\r\n" + std::string(100000, 'x') + "\r\n";
@@ -75,7 +85,7 @@ TEST_F(ProfileFile, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
             };
             reset();
             Rescript(0, shortWrites);
-            ASSERT_EQ(Write("new"), ProfileWrite::kWritten);
+            ASSERT_EQ(Write("new"), SettingsWrite::kWritten);
             // Only after the name is made durable does a write count as done.
             ASSERT_EQ(script.calls.back().kind, CallKind::kSyncName);
             // Among them the new file's creation: a refusal other than the
@@ -84,7 +94,7 @@ TEST_F(ProfileFile, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
             for (std::size_t failAt = 1; failAt <= calls; ++failAt) {
                 reset();
                 Rescript(failAt, shortWrites);
-                EXPECT_EQ(Write("new"), ProfileWrite::kFileFailed) << "call " << failAt;
+                EXPECT_EQ(Write("new"), SettingsWrite::kFileFailed) << "call " << failAt;
                 // Only when the rename is made but cannot be made durable is
                 // the new content there, and reported as a failure.
                 const bool renamed = failAt == calls;
@@ -104,11 +114,11 @@ TEST_F(ProfileFile, AFailedCallAnywhereLeavesTheFileAsItWasAndNoTemporaryFile) {
 // in place: the same bytes a replacement gives, in the same file, so every
 // name, the owner and the mode stay. With no file there, there is nothing to
 // rewrite. A new file gets the usual mode whatever the umask.
-TEST_F(ProfileFile, AFileThatCannotBeReplacedIsRewrittenInPlace) {
+TEST_F(SettingsService, AFileThatCannotBeReplacedIsRewrittenInPlace) {
     const mode_t mask = ::umask(022);
     const std::string existing = "[A]\r\nk=old\r\n; tail\r\n";
     WriteBytes(path, existing);
-    ASSERT_EQ(Write("v"), ProfileWrite::kWritten);
+    ASSERT_EQ(Write("v"), SettingsWrite::kWritten);
     const std::string replaced = ReadBytes(path);
     ASSERT_EQ(replaced, "[A]\r\nk=v\r\n; tail\r\n");
     const std::pair<std::optional<IdentityKept>, std::optional<FileCreated>> refusals[] = {
@@ -119,7 +129,7 @@ TEST_F(ProfileFile, AFileThatCannotBeReplacedIsRewrittenInPlace) {
         ::chmod(path.c_str(), 0664);
         const std::pair<dev_t, ino_t> before = IdentityOf(path);
         Rescript(0, false, identity, created);
-        EXPECT_EQ(Write("v"), ProfileWrite::kWritten);
+        EXPECT_EQ(Write("v"), SettingsWrite::kWritten);
         EXPECT_EQ(ReadBytes(path), replaced);
         EXPECT_EQ(IdentityOf(path), before);
         EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0664));
@@ -127,16 +137,16 @@ TEST_F(ProfileFile, AFileThatCannotBeReplacedIsRewrittenInPlace) {
     }
     std::filesystem::remove(path);
     Rescript(0, false, std::nullopt, FileCreated::kNotPermitted);
-    EXPECT_EQ(Write("v"), ProfileWrite::kFileFailed);
+    EXPECT_EQ(Write("v"), SettingsWrite::kFileFailed);
     EXPECT_EQ(directory.Names(), std::set<std::string>{});
     Rescript();
-    EXPECT_EQ(Write("v"), ProfileWrite::kWritten);
+    EXPECT_EQ(Write("v"), SettingsWrite::kWritten);
     ::umask(mask);
     EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0644));
 }
 
 // In place, a disk that fills up part-way gets the old bytes back.
-TEST_F(ProfileFile, AnInPlaceRewriteThatFailsPutsTheOldBytesBack) {
+TEST_F(SettingsService, AnInPlaceRewriteThatFailsPutsTheOldBytesBack) {
     const std::string existing = "[A]\r\nk=old\r\n" + std::string(100000, 'x') + "\r\n";
     const std::string other = directory.File("other.ini");
     const auto prepare = [&] {
@@ -146,12 +156,12 @@ TEST_F(ProfileFile, AnInPlaceRewriteThatFailsPutsTheOldBytesBack) {
     };
     prepare();
     Rescript(0, true);
-    ASSERT_EQ(Write("much longer than before"), ProfileWrite::kWritten);
+    ASSERT_EQ(Write("much longer than before"), SettingsWrite::kWritten);
     const std::size_t calls = script.calls.size();
     for (std::size_t failAt = 1; failAt <= calls; ++failAt) {
         prepare();
         Rescript(failAt, true);
-        EXPECT_EQ(Write("much longer than before"), ProfileWrite::kFileFailed) << "call " << failAt;
+        EXPECT_EQ(Write("much longer than before"), SettingsWrite::kFileFailed) << "call " << failAt;
         // A close that fails comes after the new bytes are on the disk.
         if (script.calls.at(failAt - 1).kind != CallKind::kClose) {
             EXPECT_EQ(ReadBytes(other), existing) << "call " << failAt;
@@ -159,32 +169,32 @@ TEST_F(ProfileFile, AnInPlaceRewriteThatFailsPutsTheOldBytesBack) {
     }
 }
 
-TEST_F(ProfileFile, AFailedReadMakesTheValueUnknownNotEmpty) {
+TEST_F(SettingsService, AFailedReadMakesTheValueUnknownNotEmpty) {
     WriteBytes(path, "[A]\r\nk=v\r\n");
-    ASSERT_EQ(ReadProfileString(RecordedCalls(), path, "A", "k", 63), "v");
+    ASSERT_EQ(Read(), "v");
     const std::size_t calls = script.calls.size();
     for (std::size_t failAt = 1; failAt <= calls; ++failAt) {
         Rescript(failAt);
-        EXPECT_EQ(ReadProfileString(RecordedCalls(), path, "A", "k", 63), std::nullopt) << "call " << failAt;
+        EXPECT_EQ(Read(), std::nullopt) << "call " << failAt;
     }
 }
 
-TEST_F(ProfileFile, AFileIsNeverReadNorWrittenBeyondTheSizeCap) {
+TEST_F(SettingsService, AFileIsNeverReadNorWrittenBeyondTheSizeCap) {
     // Sparse, so the test costs no disk.
     WriteBytes(path, "[A]\r\nk=v\r\n");
-    std::filesystem::resize_file(path, kMaximumProfileFileSize + 1);
-    EXPECT_EQ(ReadProfileString(path, "A", "k", 63), std::nullopt);
-    EXPECT_EQ(WriteProfileString(path, "A", "k", "w"), ProfileWrite::kFileFailed);
-    EXPECT_EQ(std::filesystem::file_size(path), kMaximumProfileFileSize + 1);
+    std::filesystem::resize_file(path, kMaximumSettingsFileSize + 1);
+    EXPECT_EQ(Read(SystemSettingsFileCalls()), std::nullopt);
+    EXPECT_EQ(Write("w", SystemSettingsFileCalls()), SettingsWrite::kFileFailed);
+    EXPECT_EQ(std::filesystem::file_size(path), kMaximumSettingsFileSize + 1);
     // At the cap a file is read, but a key that would take it over is not written.
-    std::filesystem::resize_file(path, kMaximumProfileFileSize);
-    EXPECT_EQ(WriteProfileString(path, "A", "k2", "w"), ProfileWrite::kFileFailed);
-    EXPECT_EQ(std::filesystem::file_size(path), kMaximumProfileFileSize);
+    std::filesystem::resize_file(path, kMaximumSettingsFileSize);
+    EXPECT_EQ(Write("w", SystemSettingsFileCalls(), "k2"), SettingsWrite::kFileFailed);
+    EXPECT_EQ(std::filesystem::file_size(path), kMaximumSettingsFileSize);
 }
 
 // The order of the calls is the crash test's to judge; this is that the
 // system's calls really sync what they say.
-TEST_F(ProfileFile, ADumpEndsWithTheFileAndItsDirectorySynced) {
+TEST_F(SettingsService, ADumpEndsWithTheFileAndItsDirectorySynced) {
     // The simulated library's world lies in a directory of its own, so that
     // only the dump's own syncs are seen.
     const TemporaryDirectory world;

@@ -13,7 +13,7 @@
 #include <limits>
 #include <string>
 
-#include "eeprom/profile_file_calls.hpp"
+#include "eeprom/settings_service_calls.hpp"
 
 namespace ft232h {
 
@@ -192,18 +192,14 @@ bool Remove(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
-bool Exists(const std::string& path) {
-    return ::access(path.c_str(), F_OK) == 0;
-}
-
-constexpr ProfileFileCalls kSystemCalls{
+constexpr SettingsFileCalls kSystemCalls{
     Resolve,      OpenFile, Describe, ReadAt,  WriteAt,  Resize, CreateBeside,
-    KeepIdentity, Flush,    Close,    Replace, SyncName, Remove, Exists,
+    KeepIdentity, Flush,    Close,    Replace, SyncName, Remove,
 };
 
 }  // namespace
 
-const ProfileFileCalls& SystemProfileFileCalls() {
+const SettingsFileCalls& SystemSettingsFileCalls() {
     return kSystemCalls;
 }
 

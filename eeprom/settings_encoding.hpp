@@ -11,21 +11,21 @@
 
 namespace ft232h {
 
-enum class ProfileEncoding { kSingleByte, kUtf16LittleEndian, kUtf16BigEndian };
+enum class SettingsEncoding { kSingleByte, kUtf16LittleEndian, kUtf16BigEndian };
 
 // What a file's bytes announce: UTF-16 after a byte-order mark of either
 // order, single bytes otherwise.
-ProfileEncoding EncodingOf(std::string_view fileBytes);
+SettingsEncoding EncodingOf(std::string_view fileBytes);
 
 // The text of a UTF-16 file, its mark left out, in UTF-8. An unpaired
 // surrogate, which a UTF-16 file may hold, takes the three bytes UTF-8 would
 // give its number (the form called WTF-8), so that the file comes back byte
 // for byte. nullopt for an odd number of bytes: that is no UTF-16 file.
-std::optional<std::string> TextOfUtf16File(std::string_view fileBytes, ProfileEncoding encoding);
+std::optional<std::string> TextOfUtf16File(std::string_view fileBytes, SettingsEncoding encoding);
 
 // The bytes of a UTF-16 file holding `text` (as TextOfUtf16File gives it),
 // the mark first. nullopt when `text` is not such text.
-std::optional<std::string> Utf16FileOf(std::string_view text, ProfileEncoding encoding);
+std::optional<std::string> Utf16FileOf(std::string_view text, SettingsEncoding encoding);
 
 // A value of such text in the code page; nullopt when the code page lacks
 // one of its characters.

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "eeprom/profile_file_calls.hpp"
+#include "eeprom/settings_service_calls.hpp"
 #include "eeprom/utf16_win32.hpp"
 
 namespace ft232h {
@@ -309,19 +309,14 @@ bool Remove(const std::string& path) {
     return wide && DeleteFileW(wide->c_str()) != FALSE;
 }
 
-bool Exists(const std::string& path) {
-    const std::optional<std::wstring> wide = Wide(path);
-    return wide && GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-constexpr ProfileFileCalls kSystemCalls{
+constexpr SettingsFileCalls kSystemCalls{
     Resolve,      Open,  Describe, ReadAt,  WriteAt,  Resize, CreateBeside,
-    KeepIdentity, Flush, Close,    Replace, SyncName, Remove, Exists,
+    KeepIdentity, Flush, Close,    Replace, SyncName, Remove,
 };
 
 }  // namespace
 
-const ProfileFileCalls& SystemProfileFileCalls() {
+const SettingsFileCalls& SystemSettingsFileCalls() {
     return kSystemCalls;
 }
 

@@ -6,13 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include "eeprom/profile_file.hpp"
 
 namespace ft232h {
 
@@ -41,7 +36,7 @@ enum class IdentityKept { kKept, kNotPermitted, kFailed };
 
 // Each call does one thing and reports failure as false (or -1); paths are
 // the service's own (bytes on POSIX, UTF-8 on Windows).
-struct ProfileFileCalls {
+struct SettingsFileCalls {
     // The file that a write through `path` changes: the file a symbolic link
     // there leads to, through any chain of links; `path` itself otherwise,
     // also when nothing is there. False when a link leads nowhere.
@@ -75,26 +70,28 @@ struct ProfileFileCalls {
     // on Windows, NTFS's log, through the file now under the name.
     bool (*syncName)(const std::string& path);
     bool (*remove)(const std::string& path);
-    bool (*exists)(const std::string& path);
 };
 
-// The system's own calls, as the functions of profile_file.hpp use them.
-const ProfileFileCalls& SystemProfileFileCalls();
+// The system's own calls, which the service uses unless given others.
+const SettingsFileCalls& SystemSettingsFileCalls();
 
 // A name beside `target` for a new file that no other writer picks at the
 // same time: `target`, a dot, 16 hexadecimal digits spread from `seed` (a
 // process id and a clock, mixed) and ".tmp".
-std::string TemporaryNameBeside(const std::string& target, std::uint64_t seed);
-
-// The functions of profile_file.hpp, making their calls through `calls`.
-ProfileWrite WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path,
-                                 std::span<const ProfileEntry> entries);
-ProfileWrite WriteProfileString(const ProfileFileCalls& calls, const std::string& path, std::string_view section,
-                                std::string_view key, std::string_view value);
-std::optional<std::vector<ProfileValue>> ReadProfileStrings(const ProfileFileCalls& calls, const std::string& path,
-                                                            std::span<const ProfileKey> keys,
-                                                            std::size_t maximumLength);
-std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, const std::string& path,
-                                             std::string_view section, std::string_view key, std::size_t maximumLength);
+inline std::string TemporaryNameBeside(const std::string& target, std::uint64_t seed) {
+    // splitmix64's finaliser spreads every bit of the seed over the whole name.
+    std::uint64_t mixed = seed * 0x9E3779B97F4A7C15u;
+    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
+    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
+    mixed ^= mixed >> 31;
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::string name = target;
+    name += '.';
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name += kDigits[(mixed >> shift) & 0xF];
+    }
+    name += ".tmp";
+    return name;
+}
 
 }  // namespace ft232h

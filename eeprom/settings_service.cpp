@@ -1,5 +1,5 @@
 // Implementation here must not depend on any platform: the settings-file
-// service over the file-system calls of profile_file_calls.hpp.
+// service over the file-system calls of settings_service_calls.hpp.
 //
 // A write rereads the file, checks every entry, and puts the new content in
 // place of the old in one step: a new file beside it is written and made
@@ -8,14 +8,14 @@
 // on the disk. A file whose other hard links, or whose owner, a new file
 // cannot keep is rewritten in place instead, and so is one that its user may
 // write in a directory they may not.
-#include "eeprom/profile_file.hpp"
+#include "eeprom/settings_service.hpp"
 
 #include <algorithm>
 #include <utility>
 
-#include "eeprom/profile_encoding.hpp"
-#include "eeprom/profile_file_calls.hpp"
-#include "eeprom/profile_text.hpp"
+#include "eeprom/settings_encoding.hpp"
+#include "eeprom/settings_service_calls.hpp"
+#include "eeprom/settings_text.hpp"
 
 namespace ft232h {
 
@@ -23,8 +23,8 @@ namespace {
 
 // The bytes of an open file, or nullopt when it is no settings file (not a
 // regular file, or larger than the cap) or cannot be read.
-std::optional<std::string> ReadOpenFile(const ProfileFileCalls& calls, FileHandle file, const FileFacts& facts) {
-    if (!facts.regular || facts.size > kMaximumProfileFileSize) {
+std::optional<std::string> ReadOpenFile(const SettingsFileCalls& calls, FileHandle file, const FileFacts& facts) {
+    if (!facts.regular || facts.size > kMaximumSettingsFileSize) {
         return std::nullopt;
     }
     // One byte more than the size so that the end of the file is seen at
@@ -34,10 +34,10 @@ std::optional<std::string> ReadOpenFile(const ProfileFileCalls& calls, FileHandl
     std::size_t used = 0;
     for (;;) {
         if (used == bytes.size()) {
-            if (bytes.size() > kMaximumProfileFileSize) {
+            if (bytes.size() > kMaximumSettingsFileSize) {
                 return std::nullopt;
             }
-            bytes.resize(std::min(bytes.size() * 2, kMaximumProfileFileSize + 1));
+            bytes.resize(std::min(bytes.size() * 2, kMaximumSettingsFileSize + 1));
         }
         const std::ptrdiff_t count = calls.readAt(file, used, bytes.data() + used, bytes.size() - used);
         if (count < 0) {
@@ -51,7 +51,7 @@ std::optional<std::string> ReadOpenFile(const ProfileFileCalls& calls, FileHandl
     }
 }
 
-bool WriteAll(const ProfileFileCalls& calls, FileHandle file, std::uint64_t offset, std::string_view bytes) {
+bool WriteAll(const SettingsFileCalls& calls, FileHandle file, std::uint64_t offset, std::string_view bytes) {
     while (!bytes.empty()) {
         const std::ptrdiff_t count = calls.writeAt(file, offset, bytes.data(), bytes.size());
         // No progress on a regular file means no room left.
@@ -69,14 +69,14 @@ struct Original {
     std::optional<FileHandle> file;
     FileFacts facts;
     std::string bytes;
-    ProfileEncoding encoding = ProfileEncoding::kSingleByte;
+    SettingsEncoding encoding = SettingsEncoding::kSingleByte;
     // What the text rules edit: the bytes themselves, or a UTF-16 file's
     // text in UTF-8.
     std::string text;
 };
 
 // Closes the original file, when open, on a path that has failed already.
-void Release(const ProfileFileCalls& calls, Original& original) {
+void Release(const SettingsFileCalls& calls, Original& original) {
     if (original.file) {
         static_cast<void>(calls.close(*std::exchange(original.file, std::nullopt)));
     }
@@ -86,7 +86,7 @@ void Release(const ProfileFileCalls& calls, Original& original) {
 // differs, and makes it durable; the file keeps every name, its owner and
 // everything else it is. On a failure the old bytes are put back as far as
 // the disk lets us: a full disk then leaves the file as it was.
-bool RewriteInPlace(const ProfileFileCalls& calls, FileHandle file, std::string_view old, std::string_view edited) {
+bool RewriteInPlace(const SettingsFileCalls& calls, FileHandle file, std::string_view old, std::string_view edited) {
     const auto first = static_cast<std::size_t>(
         std::mismatch(old.begin(), old.end(), edited.begin(), edited.end()).first - old.begin());
     bool good = WriteAll(calls, file, first, edited.substr(first));
@@ -108,7 +108,7 @@ bool RewriteInPlace(const ProfileFileCalls& calls, FileHandle file, std::string_
 // because the directory is not ours to write: a shared tool folder that an
 // administrator owns, holding a settings file each user may write, which
 // Windows' own profile API writes in place too.
-bool Replace(const ProfileFileCalls& calls, const std::string& target, Original& original, std::string_view edited) {
+bool Replace(const SettingsFileCalls& calls, const std::string& target, Original& original, std::string_view edited) {
     std::string temporary;
     FileHandle created = 0;
     const FileCreated made = calls.createBeside(target, temporary, created);
@@ -147,7 +147,7 @@ bool Replace(const ProfileFileCalls& calls, const std::string& target, Original&
 
 // Opens and reads the file a write changes. nullopt when it cannot be
 // written: no settings file, read-only, unreadable, or no whole UTF-16.
-std::optional<Original> OpenOriginal(const ProfileFileCalls& calls, const std::string& target) {
+std::optional<Original> OpenOriginal(const SettingsFileCalls& calls, const std::string& target) {
     Original original;
     FileHandle file = 0;
     const FileOpened opened = calls.open(target, FileAccess::kReadWrite, file);
@@ -166,7 +166,7 @@ std::optional<Original> OpenOriginal(const ProfileFileCalls& calls, const std::s
     std::optional<std::string> text;
     if (bytes) {
         original.encoding = EncodingOf(*bytes);
-        text = original.encoding == ProfileEncoding::kSingleByte ? bytes : TextOfUtf16File(*bytes, original.encoding);
+        text = original.encoding == SettingsEncoding::kSingleByte ? bytes : TextOfUtf16File(*bytes, original.encoding);
     }
     if (!text) {
         static_cast<void>(calls.close(file));
@@ -181,14 +181,15 @@ std::optional<Original> OpenOriginal(const ProfileFileCalls& calls, const std::s
 // The entries as the file's text holds them: as they are in a single-byte
 // file; in a UTF-16 file, each converted from the code page, into `storage`.
 // nullopt when one of them is no text in the code page.
-std::optional<std::vector<ProfileEntry>> EntriesForText(ProfileEncoding encoding, std::span<const ProfileEntry> entries,
-                                                        std::vector<std::string>& storage) {
-    if (encoding == ProfileEncoding::kSingleByte) {
-        return std::vector<ProfileEntry>(entries.begin(), entries.end());
+std::optional<std::vector<SettingsEntry>> EntriesForText(SettingsEncoding encoding,
+                                                         std::span<const SettingsEntry> entries,
+                                                         std::vector<std::string>& storage) {
+    if (encoding == SettingsEncoding::kSingleByte) {
+        return std::vector<SettingsEntry>(entries.begin(), entries.end());
     }
     storage.clear();
     storage.reserve(entries.size() * 3);
-    for (const ProfileEntry& entry : entries) {
+    for (const SettingsEntry& entry : entries) {
         for (const std::string_view part : {entry.section, entry.key, entry.value}) {
             std::optional<std::string> text = TextFromCodePage(part);
             if (!text) {
@@ -197,7 +198,7 @@ std::optional<std::vector<ProfileEntry>> EntriesForText(ProfileEncoding encoding
             storage.push_back(std::move(*text));
         }
     }
-    std::vector<ProfileEntry> converted;
+    std::vector<SettingsEntry> converted;
     for (std::size_t i = 0; i < storage.size(); i += 3) {
         converted.push_back({storage[i], storage[i + 1], storage[i + 2]});
     }
@@ -205,12 +206,12 @@ std::optional<std::vector<ProfileEntry>> EntriesForText(ProfileEncoding encoding
 }
 
 // The file's new bytes, in its own encoding; nullopt past the size cap.
-std::optional<std::string> EditedFile(const Original& original, std::span<const ProfileEntry> entries) {
-    std::optional<std::string> edited = ProfileWithEntries(original.text, entries);
-    if (edited && original.encoding != ProfileEncoding::kSingleByte) {
+std::optional<std::string> EditedFile(const Original& original, std::span<const SettingsEntry> entries) {
+    std::optional<std::string> edited = SettingsTextWithEntries(original.text, entries);
+    if (edited && original.encoding != SettingsEncoding::kSingleByte) {
         edited = Utf16FileOf(*edited, original.encoding);
     }
-    if (edited && edited->size() > kMaximumProfileFileSize) {
+    if (edited && edited->size() > kMaximumSettingsFileSize) {
         return std::nullopt;
     }
     return edited;
@@ -218,43 +219,27 @@ std::optional<std::string> EditedFile(const Original& original, std::span<const 
 
 }  // namespace
 
-std::string TemporaryNameBeside(const std::string& target, std::uint64_t seed) {
-    // splitmix64's finaliser spreads every bit of the seed over the whole name.
-    std::uint64_t mixed = seed * 0x9E3779B97F4A7C15u;
-    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
-    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
-    mixed ^= mixed >> 31;
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    std::string name = target;
-    name += '.';
-    for (int shift = 60; shift >= 0; shift -= 4) {
-        name += kDigits[(mixed >> shift) & 0xF];
-    }
-    name += ".tmp";
-    return name;
-}
-
-ProfileWrite WriteProfileStrings(const ProfileFileCalls& calls, const std::string& path,
-                                 std::span<const ProfileEntry> entries) {
+SettingsWrite WriteSettings(const std::string& path, std::span<const SettingsEntry> entries,
+                            const SettingsFileCalls& calls) {
     // Every entry before the file: all of them go in, or none.
-    for (const ProfileEntry& entry : entries) {
-        if (!IsWritableProfileEntry(entry.section, entry.key, entry.value)) {
-            return ProfileWrite::kRefused;
+    for (const SettingsEntry& entry : entries) {
+        if (!IsWritableSettingsEntry(entry.section, entry.key, entry.value)) {
+            return SettingsWrite::kRefused;
         }
     }
     std::string target;
     if (!calls.resolve(path, target)) {
-        return ProfileWrite::kFileFailed;
+        return SettingsWrite::kFileFailed;
     }
     std::optional<Original> original = OpenOriginal(calls, target);
     if (!original) {
-        return ProfileWrite::kFileFailed;
+        return SettingsWrite::kFileFailed;
     }
     std::vector<std::string> storage;
-    const std::optional<std::vector<ProfileEntry>> textEntries = EntriesForText(original->encoding, entries, storage);
+    const std::optional<std::vector<SettingsEntry>> textEntries = EntriesForText(original->encoding, entries, storage);
     if (!textEntries) {
         Release(calls, *original);
-        return ProfileWrite::kRefused;
+        return SettingsWrite::kRefused;
     }
     const std::optional<std::string> edited = EditedFile(*original, *textEntries);
     bool written = false;
@@ -267,21 +252,17 @@ ProfileWrite WriteProfileStrings(const ProfileFileCalls& calls, const std::strin
     } else {
         written = Replace(calls, target, *original, *edited);
     }
-    return written ? ProfileWrite::kWritten : ProfileWrite::kFileFailed;
+    return written ? SettingsWrite::kWritten : SettingsWrite::kFileFailed;
 }
 
-ProfileWrite WriteProfileString(const ProfileFileCalls& calls, const std::string& path, std::string_view section,
-                                std::string_view key, std::string_view value) {
-    const ProfileEntry entry{section, key, value};
-    return WriteProfileStrings(calls, path, std::span<const ProfileEntry>(&entry, 1));
-}
-
-std::optional<std::vector<ProfileValue>> ReadProfileStrings(const ProfileFileCalls& calls, const std::string& path,
-                                                            std::span<const ProfileKey> keys,
-                                                            std::size_t maximumLength) {
+SettingsRead ReadSettings(const std::string& path, std::span<const SettingsKey> keys, std::size_t maximumLength,
+                          const SettingsFileCalls& calls) {
+    SettingsRead read;
     FileHandle file = 0;
-    if (calls.open(path, FileAccess::kRead, file) != FileOpened::kOpened) {
-        return std::nullopt;
+    const FileOpened opened = calls.open(path, FileAccess::kRead, file);
+    if (opened != FileOpened::kOpened) {
+        read.file = opened == FileOpened::kMissing ? SettingsFileRead::kMissing : SettingsFileRead::kUnreadable;
+        return read;
     }
     FileFacts facts;
     std::optional<std::string> bytes;
@@ -289,21 +270,21 @@ std::optional<std::vector<ProfileValue>> ReadProfileStrings(const ProfileFileCal
         bytes = ReadOpenFile(calls, file, facts);
     }
     if (!calls.close(file) || !bytes) {
-        return std::nullopt;
+        return read;
     }
-    const ProfileEncoding encoding = EncodingOf(*bytes);
-    std::vector<ProfileValue> values;
-    if (encoding == ProfileEncoding::kSingleByte) {
-        for (std::string& text : ProfileValues(*bytes, keys, maximumLength)) {
-            values.push_back({std::move(text)});
+    const SettingsEncoding encoding = EncodingOf(*bytes);
+    if (encoding == SettingsEncoding::kSingleByte) {
+        for (std::string& text : SettingsTextValues(*bytes, keys, maximumLength)) {
+            read.values.push_back({std::move(text)});
         }
-        return values;
+        read.file = SettingsFileRead::kRead;
+        return read;
     }
     const std::optional<std::string> text = TextOfUtf16File(*bytes, encoding);
     if (!text) {
-        return std::nullopt;
+        return read;
     }
-    for (const ProfileKey& wanted : keys) {
+    for (const SettingsKey& wanted : keys) {
         // The names cross into the text as a write's names do, or a key the
         // service wrote would not be found; a name that is no text in the
         // code page names nothing there.
@@ -311,50 +292,19 @@ std::optional<std::vector<ProfileValue>> ReadProfileStrings(const ProfileFileCal
         const std::optional<std::string> key = TextFromCodePage(wanted.key);
         std::string value;
         if (section && key) {
-            const ProfileKey inText{*section, *key};
+            const SettingsKey inText{*section, *key};
             // Cut only once in the code page, where the bound counts.
-            value = std::move(ProfileValues(*text, std::span(&inText, 1), kMaximumProfileFileSize).front());
+            value = std::move(SettingsTextValues(*text, std::span(&inText, 1), kMaximumSettingsFileSize).front());
         }
         std::optional<std::string> converted = CodePageFromText(value);
-        ProfileValue read{converted ? std::move(*converted) : ShownInCodePage(value), converted.has_value()};
-        if (read.text.size() > maximumLength) {
-            read.text.resize(maximumLength + 1);
+        SettingsValue shown{converted ? std::move(*converted) : ShownInCodePage(value), converted.has_value()};
+        if (shown.text.size() > maximumLength) {
+            shown.text.resize(maximumLength + 1);
         }
-        values.push_back(std::move(read));
+        read.values.push_back(std::move(shown));
     }
-    return values;
-}
-
-std::optional<std::string> ReadProfileString(const ProfileFileCalls& calls, const std::string& path,
-                                             std::string_view section, std::string_view key,
-                                             std::size_t maximumLength) {
-    const ProfileKey wanted{section, key};
-    auto values = ReadProfileStrings(calls, path, std::span<const ProfileKey>(&wanted, 1), maximumLength);
-    // The value is moved out of the list, which no copy elision could do.
-    return values ? std::optional<std::string>(std::move(values->front().text)) : std::nullopt;
-}
-
-ProfileWrite WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries) {
-    return WriteProfileStrings(SystemProfileFileCalls(), path, entries);
-}
-
-ProfileWrite WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
-                                std::string_view value) {
-    return WriteProfileString(SystemProfileFileCalls(), path, section, key, value);
-}
-
-std::optional<std::vector<ProfileValue>> ReadProfileStrings(const std::string& path, std::span<const ProfileKey> keys,
-                                                            std::size_t maximumLength) {
-    return ReadProfileStrings(SystemProfileFileCalls(), path, keys, maximumLength);
-}
-
-std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
-                                             std::size_t maximumLength) {
-    return ReadProfileString(SystemProfileFileCalls(), path, section, key, maximumLength);
-}
-
-bool FileExists(const std::string& path) {
-    return SystemProfileFileCalls().exists(path);
+    read.file = SettingsFileRead::kRead;
+    return read;
 }
 
 }  // namespace ft232h

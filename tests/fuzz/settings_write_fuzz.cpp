@@ -21,13 +21,13 @@
 #include <utility>
 #include <vector>
 
-#include "eeprom/profile_file.hpp"
+#include "eeprom/settings_service.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
 
 namespace {
 
 namespace fuzz = ft232h::fuzz;
-using ft232h::ProfileWrite;
+using ft232h::SettingsWrite;
 
 // A section and a key as a caller names them: in the code page.
 using Probe = std::pair<std::string, std::string>;
@@ -63,13 +63,13 @@ std::vector<Probe> ProbesOf(const fuzz::ReferenceFile& file) {
 // the code page cannot hold marked inexact; nullopt for such a value.
 std::optional<std::string> CheckedRead(const std::string& path, const fuzz::ReferenceFile& reference,
                                        const Probe& probe) {
-    const ft232h::ProfileKey wanted{probe.first, probe.second};
-    const auto values = ft232h::ReadProfileStrings(path, std::span(&wanted, 1), kWholeValue);
-    fuzz::Require(values.has_value(), "a readable file did not read");
+    const ft232h::SettingsKey wanted{probe.first, probe.second};
+    const ft232h::SettingsRead read = ft232h::ReadSettings(path, std::span(&wanted, 1), kWholeValue);
+    fuzz::Require(read.file == ft232h::SettingsFileRead::kRead, "a readable file did not read");
     const std::optional<std::string> expected = fuzz::ReferenceValue(reference, probe.first, probe.second);
-    fuzz::Require(values->front().exact == expected.has_value(),
+    fuzz::Require(read.values.front().exact == expected.has_value(),
                   "the service and the reference differ on whether the code page holds a value");
-    fuzz::Require(!expected || values->front().text == *expected,
+    fuzz::Require(!expected || read.values.front().text == *expected,
                   "the service and the reference read a key differently");
     return expected;
 }
@@ -122,14 +122,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The entry is checked first, then the file, then whether a UTF-16 file
     // can hold the entry's text.
     const auto text = [&](const std::string& bytes) { return fuzz::ReferenceTextOf(before, bytes); };
-    const ProfileWrite expected = !ft232h::IsWritableProfileEntry(section, key, value) ? ProfileWrite::kRefused
-                                  : !before.readable                                   ? ProfileWrite::kFileFailed
-                                  : !text(section) || !text(key) || !text(value)       ? ProfileWrite::kRefused
-                                                                                       : ProfileWrite::kWritten;
-    const ProfileWrite outcome = ft232h::WriteProfileString(path, section, key, value);
+    const SettingsWrite expected = !ft232h::IsWritableSettingsEntry(section, key, value) ? SettingsWrite::kRefused
+                                   : !before.readable                                    ? SettingsWrite::kFileFailed
+                                   : !text(section) || !text(key) || !text(value)        ? SettingsWrite::kRefused
+                                                                                         : SettingsWrite::kWritten;
+    const ft232h::SettingsEntry entry{section, key, value};
+    const SettingsWrite outcome = ft232h::WriteSettings(path, std::span(&entry, 1));
     fuzz::Require(outcome == expected, "a write was refused or allowed wrongly");
     const std::string after = fuzz::ReadWholeFile(file);
-    if (outcome != ProfileWrite::kWritten) {
+    if (outcome != SettingsWrite::kWritten) {
         fuzz::Require(after == original, "a write that failed changed the file");
         return 0;
     }

@@ -10,7 +10,7 @@
 // and new lines are written with CR LF. Unlike the Windows API, it never
 // rewrites a line it does not have to change: every other byte of the file,
 // line ends included, stays as it was.
-#include "eeprom/profile_text.hpp"
+#include "eeprom/settings_text.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -30,7 +30,8 @@ bool HoldsLineBreakOrNul(std::string_view text) {
 
 // A name with blanks at its ends would be read back without them.
 bool IsTrimmedName(std::string_view name) {
-    return !name.empty() && !IsProfileBlank(name.front()) && !IsProfileBlank(name.back()) && !HoldsLineBreakOrNul(name);
+    return !name.empty() && !IsSettingsBlank(name.front()) && !IsSettingsBlank(name.back()) &&
+           !HoldsLineBreakOrNul(name);
 }
 
 // The new content of a file: its old bytes up to `keepUntil`, then
@@ -42,10 +43,10 @@ struct Edit {
 };
 
 std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && IsProfileBlank(text.front())) {
+    while (!text.empty() && IsSettingsBlank(text.front())) {
         text.remove_prefix(1);
     }
-    while (!text.empty() && IsProfileBlank(text.back())) {
+    while (!text.empty() && IsSettingsBlank(text.back())) {
         text.remove_suffix(1);
     }
     return text;
@@ -184,7 +185,7 @@ std::size_t NextBracketLine(std::string_view bytes, std::size_t lineStart) {
         }
         const auto bracket = static_cast<std::size_t>(static_cast<const char*>(at) - bytes.data());
         std::size_t start = bracket;
-        while (start > lineStart && IsProfileBlank(bytes[start - 1])) {
+        while (start > lineStart && IsSettingsBlank(bytes[start - 1])) {
             --start;
         }
         if (start == lineStart || bytes[start - 1] == '\n' || bytes[start - 1] == '\r') {
@@ -214,7 +215,7 @@ KeyLocation LocateKey(std::string_view bytes, std::string_view section, std::str
         const Line line = lines.At(begin);
         begin = line.next;
         std::size_t first = line.begin;
-        while (first < line.breakBegin && IsProfileBlank(bytes[first])) {
+        while (first < line.breakBegin && IsSettingsBlank(bytes[first])) {
             ++first;
         }
         if (first == line.breakBegin || bytes[first] == '\0' || (!inSection && bytes[first] != '[')) {
@@ -309,17 +310,17 @@ std::string_view Unquoted(std::string_view value) {
 
 }  // namespace
 
-bool IsWritableProfileEntry(std::string_view section, std::string_view key, std::string_view value) {
+bool IsWritableSettingsEntry(std::string_view section, std::string_view key, std::string_view value) {
     return IsTrimmedName(section) && section.find(']') == std::string_view::npos && IsTrimmedName(key) &&
            key.find('=') == std::string_view::npos && key.front() != ';' && key.front() != '[' &&
            !HoldsLineBreakOrNul(value);
 }
 
-std::optional<std::string> ProfileWithEntries(std::string_view bytes, std::span<const ProfileEntry> entries) {
+std::optional<std::string> SettingsTextWithEntries(std::string_view bytes, std::span<const SettingsEntry> entries) {
     std::string edited(bytes);
-    for (const ProfileEntry& entry : entries) {
+    for (const SettingsEntry& entry : entries) {
         const Edit edit = KeySetEdit(edited, entry.section, entry.key, entry.value);
-        if (edit.keepUntil + edit.inserted.size() + (edited.size() - edit.resumeFrom) > kMaximumProfileFileSize) {
+        if (edit.keepUntil + edit.inserted.size() + (edited.size() - edit.resumeFrom) > kMaximumSettingsFileSize) {
             return std::nullopt;
         }
         edited.replace(edit.keepUntil, edit.resumeFrom - edit.keepUntil, edit.inserted);
@@ -327,11 +328,11 @@ std::optional<std::string> ProfileWithEntries(std::string_view bytes, std::span<
     return edited;
 }
 
-std::vector<std::string> ProfileValues(std::string_view bytes, std::span<const ProfileKey> keys,
-                                       std::size_t maximumLength) {
+std::vector<std::string> SettingsTextValues(std::string_view bytes, std::span<const SettingsKey> keys,
+                                            std::size_t maximumLength) {
     std::vector<std::string> values;
     values.reserve(keys.size());
-    for (const ProfileKey& wanted : keys) {
+    for (const SettingsKey& wanted : keys) {
         const KeyLocation location = LocateKey(bytes, wanted.section, wanted.key);
         if (!location.keyFound) {
             values.emplace_back();
