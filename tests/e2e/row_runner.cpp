@@ -143,20 +143,25 @@ void ExpectEqual(const std::string& what, const std::string& actual, const std::
     }
 }
 
-std::string ToShiftJis(const std::string& utf8) {
-    iconv_t converter = iconv_open("CP932", "UTF-8");
-    std::string in = utf8;
-    std::string out(in.size() * 2 + 4, '\0');
-    char* from = in.data();
-    char* to = out.data();
+// `text` converted by iconv from one character set to another, whole.
+std::string Converted(const std::string& text, const char* to, const char* from) {
+    iconv_t converter = iconv_open(to, from);
+    std::string in = text;
+    std::string out(in.size() * 4 + 4, '\0');
+    char* source = in.data();
+    char* target = out.data();
     std::size_t left = in.size();
     std::size_t room = out.size();
-    if (converter == reinterpret_cast<iconv_t>(-1) || iconv(converter, &from, &left, &to, &room) != 0) {
-        throw std::runtime_error("no Shift_JIS form: " + utf8);
+    if (converter == reinterpret_cast<iconv_t>(-1) || iconv(converter, &source, &left, &target, &room) != 0) {
+        throw std::runtime_error(std::string("no ") + to + " form: " + text);
     }
     iconv_close(converter);
     out.resize(out.size() - room);
     return out;
+}
+
+std::string ToShiftJis(const std::string& utf8) {
+    return Converted(utf8, "CP932", "UTF-8");
 }
 
 // UTF-8 as UTF-16 of the byte order named, behind its mark.
@@ -164,19 +169,8 @@ std::string ToUtf16(const std::string& utf8, const std::string& order) {
     if (order != "le" && order != "be") {
         throw std::runtime_error("no byte order " + order);
     }
-    iconv_t converter = iconv_open(order == "le" ? "UTF-16LE" : "UTF-16BE", "UTF-8");
-    std::string in = utf8;
-    std::string out(in.size() * 4 + 4, '\0');
-    char* from = in.data();
-    char* to = out.data();
-    std::size_t left = in.size();
-    std::size_t room = out.size();
-    if (converter == reinterpret_cast<iconv_t>(-1) || iconv(converter, &from, &left, &to, &room) != 0) {
-        throw std::runtime_error("no UTF-16 form: " + utf8);
-    }
-    iconv_close(converter);
-    out.resize(out.size() - room);
-    return (order == "le" ? std::string("\xFF\xFE") : std::string("\xFE\xFF")) + out;
+    const bool little = order == "le";
+    return std::string(little ? "\xFF\xFE" : "\xFE\xFF") + Converted(utf8, little ? "UTF-16LE" : "UTF-16BE", "UTF-8");
 }
 
 // As the Windows build shows a path: '?' for a character Shift_JIS lacks.
