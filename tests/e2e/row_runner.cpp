@@ -89,6 +89,7 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -379,24 +380,62 @@ std::string Edited(const std::string& text, const std::string& key, const std::s
     return edited;
 }
 
-int RunRow(const std::string& row, const std::vector<std::string>& files) {
+// Every word a line of a row may start with. A line that starts with any
+// other fails every row, naming its place: a misspelt check must not pass
+// for nothing.
+const std::set<std::string, std::less<>> kDirectives = {
+    "after",  "agrees",  "alike",    "calls", "chip",   "closed",   "copy",     "cut",   "dir",  "edit",
+    "expect", "expmode", "expowner", "file",  "folder", "full",     "hardlink", "image", "lang", "library",
+    "link",   "mode",    "nofile",   "notes", "out",    "owner",    "place",    "poke",  "raw",  "roundtrip",
+    "run",    "same",    "sent",     "shows", "state",  "terminal", "use",      "utf16",
+};
+
+// The blocks of all the files, which share one name space, each line checked
+// as it is read.
+std::map<std::string, std::vector<std::string>> ReadBlocks(const std::vector<std::string>& files) {
     std::map<std::string, std::vector<std::string>> blocks;
     for (const std::string& file : files) {
         std::ifstream in(file);
+        if (!in) {
+            throw std::runtime_error("cannot read " + file);
+        }
         std::string current;
+        int number = 0;
         for (std::string line; std::getline(in, line);) {
+            ++number;
+            const std::string where = file + ":" + std::to_string(number) + ": ";
             const auto [directive, rest] = Split(line);
             if (directive == "row" || directive == "define") {
-                current = Split(rest).first;
-                // Blocks of all files share one name space.
-                if (blocks.contains(current)) {
-                    throw std::runtime_error("two blocks named " + current);
+                const auto [name, option] = Split(rest);
+                if (name.empty() || (!option.empty() && (directive == "define" || option != "native"))) {
+                    throw std::runtime_error(where + "expected 'row NAME [native]' or 'define NAME': " + line);
                 }
-            } else if (!line.empty() && line[0] != '#' && !current.empty()) {
-                blocks[current].push_back(line);
+                current = name;
+                if (blocks.contains(current)) {
+                    throw std::runtime_error(where + "a second block named " + current);
+                }
+                blocks[current];
+                continue;
             }
+            if (line.empty() || line[0] == '#') {
+                continue;
+            }
+            if (current.empty()) {
+                throw std::runtime_error(where + "a line before the first row or block: " + line);
+            }
+            // A line for one system: its directive follows the system's name.
+            const std::string word = directive.ends_with(':') ? Split(rest).first : directive;
+            if (!kDirectives.contains(word)) {
+                throw std::runtime_error(where + "unknown directive '" + word + "'");
+            }
+            blocks[current].push_back(line);
         }
     }
+    return blocks;
+}
+
+int RunRow(const std::string& row, const std::vector<std::string>& files) {
+    const std::map<std::string, std::vector<std::string>> blocks = ReadBlocks(files);
     std::vector<std::string> expanded;
     if (!Expand(blocks, row, expanded)) {
         throw std::runtime_error("no row " + row);
@@ -414,7 +453,9 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         const auto [directive, rest] = Split(line);
         const auto [name, text] = Split(rest);
         if (directive == "library") {
-            library = rest == "none" ? LibraryKind::kNone : LibraryKind::kLegacySimulator;
+            library = rest == "none"     ? LibraryKind::kNone
+                      : rest == "legacy" ? LibraryKind::kLegacySimulator
+                                         : throw std::runtime_error("no library " + rest);
         } else if (directive == "place") {
             place = rest == "workdir" ? LibraryPlace::kWorkingDirectory
                     : rest == "path"  ? LibraryPlace::kOnPath
