@@ -9,14 +9,14 @@ set -euo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$source_dir"
-bash tests/require_packages.sh "bash emu/demo.sh" cmake make g++ pkg-config umockdev libumockdev-dev npm
+bash scripts/require_packages.sh "bash emu/demo.sh" cmake make g++ pkg-config umockdev libumockdev-dev npm
 cmake --preset emu >/dev/null
 cmake --build --preset emu >/dev/null
 
 # FTDI's library is fetched once per build directory and never committed.
 library_dir=build/emu/ftdi
 if [ ! -f "$library_dir/libftd2xx.so" ]; then
-    sh tests/vendor/fetch_vendor_d2xx.sh "$library_dir" >/dev/null
+    sh scripts/fetch_vendor_d2xx.sh "$library_dir" >/dev/null
 fi
 
 demo_dir=$(mktemp -d "${TMPDIR:-/tmp}/ft232h-emu-demo-XXXXXX")

@@ -7,7 +7,7 @@ set -euo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$source_dir"
-bash tests/require_packages.sh "bash sim/demo.sh" cmake make g++
+bash scripts/require_packages.sh "bash sim/demo.sh" cmake make g++
 cmake --preset demo >/dev/null
 cmake --build --preset demo >/dev/null
 

@@ -11,7 +11,7 @@ log() { printf '\n==> %s\n' "$*"; }
 
 # --- what the suites need -------------------------------------------------
 # npm fetches FTDI's own library for the vendor suite.
-bash tests/require_packages.sh "bash tests/run_all.sh" \
+bash scripts/require_packages.sh "bash tests/run_all.sh" \
     cmake make g++ libgtest-dev libgmock-dev \
     g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 \
     valgrind clang libclang-rt-14-dev clang-tidy cppcheck clang-format \
@@ -111,7 +111,7 @@ ctest --test-dir build/no-gtest -L '^native$' -j "$jobs" --output-on-failure --n
 
 # --- the release archives, built again ------------------------------------
 log "release archives: two more builds of the commit, compared byte for byte"
-bash tests/reproducible_archives.sh
+bash scripts/reproducible_archives.sh
 
 # --- the same native suites under the sanitizers ---------------------------
 log "native suites under AddressSanitizer and UndefinedBehaviorSanitizer"
