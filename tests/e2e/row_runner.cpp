@@ -3,8 +3,9 @@
 // row is a script, one directive a line:
 //
 //   row NAME [native]     starts a row; native: not run under Wine
-//   define NAME           starts a block of lines that `use NAME` inserts
-//   use NAME              the lines of that block, here
+//   define NAME [P...]    starts a block of lines that `use NAME` inserts
+//   use NAME [ARG...]     the lines of that block, here, each ARG in the
+//                         place of its parameter P written as {P}
 //   SYSTEM: LINE          LINE where the tool is built for SYSTEM (linux,
 //                         macos, windows) and nothing elsewhere, as in
 //                         "linux: out TEXT" for a line only Linux prints
@@ -229,20 +230,44 @@ std::vector<std::string> Words(const std::string& text) {
     return words;
 }
 
+// A block's lines, and the names of its parameters: `use NAME ARG...` puts
+// each ARG wherever its parameter stands in braces ({chip}).
+struct Block {
+    std::vector<std::string> parameters;
+    std::vector<std::string> lines;
+};
+
 // The row's lines with every `use` replaced by its block.
-bool Expand(const std::map<std::string, std::vector<std::string>>& blocks, const std::string& name,
-            std::vector<std::string>& lines) {
+void Expand(const std::map<std::string, Block>& blocks, const std::string& use, std::vector<std::string>& lines) {
+    std::istringstream words(use);
+    std::string name;
+    words >> name;
     const auto block = blocks.find(name);
     if (block == blocks.end()) {
-        return false;
+        throw std::runtime_error("no block " + name);
     }
-    for (const std::string& line : block->second) {
+    std::vector<std::string> arguments;
+    for (std::string argument; words >> argument;) {
+        arguments.push_back(argument);
+    }
+    if (arguments.size() != block->second.parameters.size()) {
+        throw std::runtime_error("use " + use + ": the block takes " + std::to_string(block->second.parameters.size()) +
+                                 " arguments");
+    }
+    for (std::string line : block->second.lines) {
+        for (std::size_t i = 0; i < arguments.size(); ++i) {
+            const std::string placeholder = "{" + block->second.parameters[i] + "}";
+            for (std::size_t at; (at = line.find(placeholder)) != std::string::npos;) {
+                line.replace(at, placeholder.size(), arguments[i]);
+            }
+        }
         const auto [directive, rest] = Split(line);
-        if (directive == "use" ? !Expand(blocks, rest, lines) : (lines.push_back(line), false)) {
-            throw std::runtime_error("no block " + rest);
+        if (directive == "use") {
+            Expand(blocks, rest, lines);
+        } else {
+            lines.push_back(line);
         }
     }
-    return true;
 }
 
 // The lines meant for `system`: a line led by another system's name and a
@@ -392,8 +417,8 @@ const std::set<std::string, std::less<>> kDirectives = {
 
 // The blocks of all the files, which share one name space, each line checked
 // as it is read.
-std::map<std::string, std::vector<std::string>> ReadBlocks(const std::vector<std::string>& files) {
-    std::map<std::string, std::vector<std::string>> blocks;
+std::map<std::string, Block> ReadBlocks(const std::vector<std::string>& files) {
+    std::map<std::string, Block> blocks;
     for (const std::string& file : files) {
         std::ifstream in(file);
         if (!in) {
@@ -406,15 +431,22 @@ std::map<std::string, std::vector<std::string>> ReadBlocks(const std::vector<std
             const std::string where = file + ":" + std::to_string(number) + ": ";
             const auto [directive, rest] = Split(line);
             if (directive == "row" || directive == "define") {
-                const auto [name, option] = Split(rest);
-                if (name.empty() || (!option.empty() && (directive == "define" || option != "native"))) {
-                    throw std::runtime_error(where + "expected 'row NAME [native]' or 'define NAME': " + line);
+                std::istringstream words(rest);
+                std::string name;
+                std::vector<std::string> parameters;
+                words >> name;
+                for (std::string word; words >> word;) {
+                    parameters.push_back(word);
+                }
+                const bool native = directive == "row" && parameters == std::vector<std::string>{"native"};
+                if (name.empty() || (directive == "row" && !parameters.empty() && !native)) {
+                    throw std::runtime_error(where + "expected 'row NAME [native]' or 'define NAME [PARAMETER...]'");
                 }
                 current = name;
                 if (blocks.contains(current)) {
                     throw std::runtime_error(where + "a second block named " + current);
                 }
-                blocks[current];
+                blocks[current].parameters = directive == "define" ? parameters : std::vector<std::string>{};
                 continue;
             }
             if (line.empty() || line[0] == '#') {
@@ -428,18 +460,19 @@ std::map<std::string, std::vector<std::string>> ReadBlocks(const std::vector<std
             if (!kDirectives.contains(word)) {
                 throw std::runtime_error(where + "unknown directive '" + word + "'");
             }
-            blocks[current].push_back(line);
+            blocks[current].lines.push_back(line);
         }
     }
     return blocks;
 }
 
 int RunRow(const std::string& row, const std::vector<std::string>& files) {
-    const std::map<std::string, std::vector<std::string>> blocks = ReadBlocks(files);
-    std::vector<std::string> expanded;
-    if (!Expand(blocks, row, expanded)) {
+    const std::map<std::string, Block> blocks = ReadBlocks(files);
+    if (!blocks.contains(row)) {
         throw std::runtime_error("no row " + row);
     }
+    std::vector<std::string> expanded;
+    Expand(blocks, row, expanded);
     const std::vector<std::string> lines = ForSystem(expanded, ToolUnderTest::FromEnvironment().system);
 
     LibraryKind library = LibraryKind::kSimulator;
