@@ -52,7 +52,16 @@ std::pair<dev_t, ino_t> IdentityOf(const std::string& path) {
 
 class SettingsService : public ::testing::Test {
 protected:
-    void TearDown() override { Rescript(); }
+    // Whatever a test's last write or read did, it left no file open.
+    void TearDown() override {
+        int open = 0;
+        for (const RecordedCall& call : script.calls) {
+            const bool opened = (call.kind == CallKind::kOpen || call.kind == CallKind::kCreate) && call.file != -1;
+            open += opened ? 1 : call.kind == CallKind::kClose ? -1 : 0;
+        }
+        EXPECT_EQ(open, 0) << "files left open";
+        Rescript();
+    }
 
     SettingsWrite Write(std::string_view value, const SettingsFileCalls& calls = RecordedCalls(),
                         std::string_view key = "k") {
@@ -167,6 +176,14 @@ TEST_F(SettingsService, AnInPlaceRewriteThatFailsPutsTheOldBytesBack) {
             EXPECT_EQ(ReadBytes(other), existing) << "call " << failAt;
         }
     }
+}
+
+TEST_F(SettingsService, AnEntryAUtf16FileCannotHoldLeavesTheFileAsItWas) {
+    const std::string utf16("\xFF\xFE[\0A\0]\0\r\0\n\0", 12);
+    WriteBytes(path, utf16);
+    // A lead byte without its second is no text in code page 932.
+    EXPECT_EQ(Write("\x83"), SettingsWrite::kRefused);
+    EXPECT_EQ(ReadBytes(path), utf16);
 }
 
 TEST_F(SettingsService, AFailedReadMakesTheValueUnknownNotEmpty) {
