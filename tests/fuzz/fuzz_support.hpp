@@ -152,32 +152,29 @@ inline std::optional<std::string> ReferenceConvert(const char* to, const char* f
     return out;
 }
 
-// A value of the file's text as the service gives it: as it is, or from a
-// UTF-16 file in code page 932; nullopt when the page has no form that
-// converts back to the same text (a lacking character or a look-alike).
-inline std::optional<std::string> ReferenceCodePage(const ReferenceFile& file, const std::string& text) {
+// `text` converted from the set `from` to the set `to` in a UTF-16 file, as
+// it is in any other; nullopt when it does not convert back to the same
+// (a character the page lacks, a look-alike, one character under two codes).
+inline std::optional<std::string> ReferenceRoundTrip(const ReferenceFile& file, const std::string& text, const char* to,
+                                                     const char* from) {
     if (!file.utf16) {
         return text;
     }
-    std::optional<std::string> bytes = ReferenceConvert("CP932", "UTF-8", text);
-    if (!bytes || ReferenceConvert("UTF-8", "CP932", *bytes) != text) {
+    std::optional<std::string> converted = ReferenceConvert(to, from, text);
+    if (!converted || ReferenceConvert(from, to, *converted) != text) {
         return std::nullopt;
     }
-    return bytes;
+    return converted;
 }
 
-// Bytes a caller passes, as the file's text holds them; nullopt when a
-// UTF-16 file is to hold bytes that are no text in code page 932, or that
-// would not come back the same (one character under two codes).
+// A value of the file's text as the service gives it, in code page 932.
+inline std::optional<std::string> ReferenceCodePage(const ReferenceFile& file, const std::string& text) {
+    return ReferenceRoundTrip(file, text, "CP932", "UTF-8");
+}
+
+// Bytes a caller passes, as the file's text holds them.
 inline std::optional<std::string> ReferenceTextOf(const ReferenceFile& file, const std::string& bytes) {
-    if (!file.utf16) {
-        return bytes;
-    }
-    std::optional<std::string> text = ReferenceConvert("UTF-8", "CP932", bytes);
-    if (!text || ReferenceConvert("CP932", "UTF-8", *text) != bytes) {
-        return std::nullopt;
-    }
-    return text;
+    return ReferenceRoundTrip(file, bytes, "UTF-8", "CP932");
 }
 
 inline ReferenceFile ParseReferenceFile(std::string_view bytes) {
