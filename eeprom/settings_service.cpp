@@ -70,9 +70,13 @@ struct Original {
     FileFacts facts;
     std::string bytes;
     SettingsEncoding encoding = SettingsEncoding::kSingleByte;
-    // What the text rules edit: the bytes themselves, or a UTF-16 file's
-    // text in UTF-8.
-    std::string text;
+    // A UTF-16 file's text in UTF-8.
+    std::string utf16Text;
+
+    // What the text rules edit: the bytes themselves, or the UTF-16 text.
+    [[nodiscard]] std::string_view Text() const {
+        return encoding == SettingsEncoding::kSingleByte ? std::string_view(bytes) : std::string_view(utf16Text);
+    }
 };
 
 // Closes the original file, when open, on a path that has failed already.
@@ -163,18 +167,23 @@ std::optional<Original> OpenOriginal(const SettingsFileCalls& calls, const std::
     if (calls.describe(file, original.facts) && !original.facts.readOnly) {
         bytes = ReadOpenFile(calls, file, original.facts);
     }
-    std::optional<std::string> text;
     if (bytes) {
         original.encoding = EncodingOf(*bytes);
-        text = original.encoding == SettingsEncoding::kSingleByte ? bytes : TextOfUtf16File(*bytes, original.encoding);
+        if (original.encoding != SettingsEncoding::kSingleByte) {
+            std::optional<std::string> text = TextOfUtf16File(*bytes, original.encoding);
+            if (text) {
+                original.utf16Text = std::move(*text);
+            } else {
+                bytes.reset();
+            }
+        }
     }
-    if (!text) {
+    if (!bytes) {
         static_cast<void>(calls.close(file));
         return std::nullopt;
     }
     original.file = file;
     original.bytes = std::move(*bytes);
-    original.text = std::move(*text);
     return original;
 }
 
@@ -207,7 +216,7 @@ std::optional<std::vector<SettingsEntry>> EntriesForText(SettingsEncoding encodi
 
 // The file's new bytes, in its own encoding; nullopt past the size cap.
 std::optional<std::string> EditedFile(const Original& original, std::span<const SettingsEntry> entries) {
-    std::optional<std::string> edited = SettingsTextWithEntries(original.text, entries);
+    std::optional<std::string> edited = SettingsTextWithEntries(original.Text(), entries);
     if (edited && original.encoding != SettingsEncoding::kSingleByte) {
         edited = Utf16FileOf(*edited, original.encoding);
     }
