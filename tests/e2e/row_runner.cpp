@@ -108,14 +108,6 @@ int failures = 0;
 // file's new copy does not.
 constexpr std::size_t kRoomOnAFullDisk = std::size_t{64} << 10;
 
-const passwd& User(const std::string& name) {
-    const passwd* user = getpwnam(name.c_str());
-    if (user == nullptr) {
-        throw std::runtime_error("no user " + name);
-    }
-    return *user;
-}
-
 void Fail(const std::string& what) {
     std::cerr << "FAILED: " << what << "\n";
     ++failures;
@@ -582,7 +574,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
         } else if (directive == "hardlink") {
             std::filesystem::create_hard_link(path(text), path(name));
         } else if (directive == "owner") {
-            if (chown(path(name).c_str(), User(text).pw_uid, User(text).pw_gid) != 0) {
+            if (chown(path(name).c_str(), UserNamed(text).pw_uid, UserNamed(text).pw_gid) != 0) {
                 throw std::runtime_error("cannot give " + name + " to " + text + " (the row needs root)");
             }
         } else if (directive == "notes") {
@@ -686,7 +678,7 @@ int RunRow(const std::string& row, const std::vector<std::string>& files) {
             struct stat status {};
             stat(path(name).c_str(), &status);
             ExpectEqual("owner of " + name, std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid),
-                        std::to_string(User(text).pw_uid) + ":" + std::to_string(User(text).pw_gid));
+                        std::to_string(UserNamed(text).pw_uid) + ":" + std::to_string(UserNamed(text).pw_gid));
         } else if (directive == "roundtrip") {
             const std::vector<std::string> words = Words(rest);
             std::string wrong;

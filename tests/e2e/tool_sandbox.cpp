@@ -338,19 +338,24 @@ ToolSandbox::~ToolSandbox() {
     }
 }
 
-void ToolSandbox::SetUser(const std::string& name) {
+const passwd& UserNamed(const std::string& name) {
     const passwd* user = getpwnam(name.c_str());
     if (user == nullptr) {
         throw std::runtime_error("no user " + name);
     }
-    user_.emplace(user->pw_uid, user->pw_gid);
+    return *user;
+}
+
+void ToolSandbox::SetUser(const std::string& name) {
+    const passwd& user = UserNamed(name);
+    user_.emplace(user.pw_uid, user.pw_gid);
     const ToolUnderTest& under = ToolUnderTest::FromEnvironment();
     if (!under.windows) {
         return;
     }
     const std::filesystem::path home = workingDirectory_ / ("wine-" + name);
     std::filesystem::create_directory(home);
-    if (chown(home.c_str(), user->pw_uid, user->pw_gid) != 0) {
+    if (chown(home.c_str(), user.pw_uid, user.pw_gid) != 0) {
         throw std::runtime_error("cannot give " + home.string() + " to " + name + " (the test needs root)");
     }
     userPrefix_ = home / "prefix";

@@ -2,6 +2,7 @@
 // the simulated D2XX library beside it, the way a user installs it.
 #pragma once
 
+#include <pwd.h>
 #include <sys/types.h>
 
 #include <filesystem>
@@ -107,6 +108,9 @@ private:
     std::optional<std::pair<uid_t, gid_t>> user_;
     std::filesystem::path userPrefix_;
 };
+
+// The system's entry for the user `name`; throws when there is none.
+const passwd& UserNamed(const std::string& name);
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& content);
