@@ -259,16 +259,16 @@ std::string ShownValue(std::string_view text) {
 // The string keys that take room on the chip, when the strings together do
 // not fit it; none when they do. Programming them would corrupt the image
 // or crash FTDI's library with the chip already erased.
-std::vector<std::size_t> StringsBeyondTheChip(const std::vector<SettingsValue>& values) {
+std::vector<std::string_view> StringsBeyondTheChip(const std::vector<SettingsValue>& values) {
     const StoredStringBytes stored =
         StoredStringBytesOf(values[0].text, values[1].text, values[2].text, values[3].text);
-    std::vector<std::size_t> keys;
+    std::vector<std::string_view> keys;
     if (stored.Total() > kMaxStoredStringBytes) {
         const std::array<std::size_t, 4> taken{stored.manufacturer, stored.manufacturerId, stored.description,
                                                stored.serialNumber};
         for (std::size_t i = 0; i < taken.size(); ++i) {
             if (taken[i] > 0) {
-                keys.push_back(i);
+                keys.push_back(kSettings[i].key);
             }
         }
     }
@@ -320,9 +320,7 @@ bool WriteEepromFromFile(const D2xxBinding& d2xx, std::int32_t deviceIndex, cons
     const std::vector<SettingsValue>& values = read.values;
     // Each string may be good on its own while together they are not: that
     // is said once, naming them, rather than as a bad value of each.
-    for (const std::size_t i : StringsBeyondTheChip(values)) {
-        report.stringsBeyondTheChip.push_back(kSettings[i].key);
-    }
+    report.stringsBeyondTheChip = StringsBeyondTheChip(values);
     std::array<bool, kSettings.size()> refused{};
     EepromRecord record{};
     std::vector<std::size_t> modesSet;
