@@ -73,11 +73,54 @@ bool AttachTerminal(const std::string& name) {
     return terminal >= 0 && dup2(terminal, 0) >= 0 && dup2(terminal, 1) >= 0;
 }
 
+// The write end of a pipe to a guard process, started with the first run,
+// which kills every process group a run was started in once the pipe closes:
+// when the runner ends, however it ends. CTest ends a runner that overran
+// by killing it alone, and a tool a launcher started would live on.
+int GuardPipe() {
+    static const int kWriteEnd = [] {
+        std::array<int, 2> ends{};
+        if (pipe2(ends.data(), O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        const pid_t guard = fork();
+        if (guard < 0) {
+            throw std::runtime_error("fork failed");
+        }
+        if (guard == 0) {
+            // It holds none of the runner's streams, so that nobody waits
+            // for it, and outlives the signals that end the runner.
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            close(ends[1]);
+            for (const int ended : {SIGINT, SIGTERM, SIGHUP}) {
+                signal(ended, SIG_IGN);
+            }
+            std::vector<pid_t> groups;
+            for (pid_t group = 0; read(ends[0], &group, sizeof group) == sizeof group;) {
+                groups.push_back(group);
+            }
+            for (const pid_t group : groups) {
+                kill(-group, SIGKILL);
+            }
+            _exit(0);
+        }
+        close(ends[0]);
+        return ends[1];
+    }();
+    return kWriteEnd;
+}
+
 // Runs `command` in `workingDirectory` with `environment` added, its standard
-// error into the file `errorsPath`, its standard output as `output` says.
+// error into the file `errorsPath`, its standard output as `output` says. It
+// runs in a process group of its own, `group`, which is killed at the
+// deadline; the caller kills it when its own work is done.
 ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path& workingDirectory,
-                   const std::string& errorsPath, Output output, const ExtraEnvironment& environment = {},
-                   const User& user = {}) {
+                   const std::string& errorsPath, Output output, pid_t& group,
+                   const ExtraEnvironment& environment = {}, const User& user = {}) {
+    const int guard = GuardPipe();
     std::vector<char*> argv;
     for (std::string& part : command) {
         argv.push_back(part.data());
@@ -97,6 +140,13 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
         throw std::runtime_error("fork failed");
     }
     if (child == 0) {
+        // A terminal's session is a group of its own already.
+        if (output != Output::kTerminal) {
+            setpgid(0, 0);
+        }
+        // As a user's shell starts it: a runner that ignores SIGPIPE for
+        // itself must not hand that on.
+        signal(SIGPIPE, SIG_DFL);
         for (const auto& [name, value] : environment) {
             setenv(name.c_str(), value.c_str(), 1);
         }
@@ -115,6 +165,15 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    // Set from both sides, so that the group exists before either goes on.
+    if (output != Output::kTerminal) {
+        setpgid(child, child);
+    }
+    group = child;
+    if (write(guard, &group, sizeof group) != sizeof group) {
+        kill(-group, SIGKILL);
+        throw std::runtime_error("the guard of the runs is gone");
+    }
     if (out[1] >= 0) {
         close(out[1]);
     }
@@ -131,7 +190,7 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
     while (out[0] >= 0) {
         pollfd readable{out[0], POLLIN, 0};
         if (std::time(nullptr) >= deadline) {
-            kill(child, SIGKILL);
+            kill(-group, SIGKILL);
             break;
         }
         const int ready = poll(&readable, 1, ended ? 500 : 1000);
@@ -162,7 +221,16 @@ ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path
     if (out[0] >= 0) {
         close(out[0]);
     }
-    while (!ended && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    // A run whose output nobody reads has the same deadline.
+    while (!ended) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child || (done < 0 && errno != EINTR)) {
+            break;
+        }
+        if (std::time(nullptr) >= deadline) {
+            kill(-group, SIGKILL);
+        }
+        poll(nullptr, 0, 20);
     }
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.errors = ReadFile(errorsPath);
@@ -194,8 +262,10 @@ std::string UnderWine(const std::filesystem::path& path) {
 // the one directory it must hold, which must hold the tool and the README
 // and nothing else.
 std::filesystem::path UnpackRelease(const ToolUnderTest& under, const std::filesystem::path& root) {
-    const ToolRun unpack =
-        RunProcess({under.cmake.string(), "-E", "tar", "xf", under.archive.string()}, root, "/dev/null", Output::kPipe);
+    pid_t group = 0;
+    const ToolRun unpack = RunProcess({under.cmake.string(), "-E", "tar", "xf", under.archive.string()}, root,
+                                      "/dev/null", Output::kPipe, group);
+    kill(-group, SIGKILL);
     if (unpack.exitStatus != 0) {
         throw std::runtime_error("cannot unpack " + under.archive.string());
     }
@@ -328,6 +398,9 @@ ToolSandbox::ToolSandbox(LibraryKind library, LibraryPlace place, bool ownFileSy
 }
 
 ToolSandbox::~ToolSandbox() {
+    for (const pid_t group : groups_) {
+        kill(-group, SIGKILL);
+    }
     // Detached, so that nothing still open in it can keep it mounted.
     if (!mountPoint_.empty()) {
         umount2(mountPoint_.c_str(), MNT_DETACH);
@@ -360,8 +433,9 @@ void ToolSandbox::SetUser(const std::string& name) {
     }
     userPrefix_ = home / "prefix";
     // Without Wine's .NET and browser, which a new prefix would offer to install.
-    const ToolRun boot = RunProcess(WithUserPrefix(under.launcher, userPrefix_, {"wineboot", "-i"}), workingDirectory_,
-                                    "/dev/null", Output::kPipe, {{"WINEDLLOVERRIDES", "mscoree,mshtml="}}, user_);
+    const ToolRun boot =
+        RunProcess(WithUserPrefix(under.launcher, userPrefix_, {"wineboot", "-i"}), workingDirectory_, "/dev/null",
+                   Output::kPipe, groups_.emplace_back(), {{"WINEDLLOVERRIDES", "mscoree,mshtml="}}, user_);
     if (boot.exitStatus != 0) {
         throw std::runtime_error("cannot make a Wine prefix for " + name);
     }
@@ -413,14 +487,15 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
         environment.emplace_back("LC_ALL", language_);
     }
     const std::string errorsPath = (workingDirectory_ / "stderr.txt").string();
-    ToolRun run = RunProcess(command, workingDirectory_, errorsPath, output, environment, user_);
+    ToolRun run = RunProcess(command, workingDirectory_, errorsPath, output, groups_.emplace_back(), environment, user_);
     // The tool ends every run with status 0 and a line on standard output.
     // Status 1 with nothing on either stream is Wine failing, rarely, to
     // start a program at all: the tool never ran, so the run is made once
     // more, and that is said.
     if (under.windows && run.exitStatus == 1 && run.output.empty() && run.errors.empty()) {
         std::cerr << "Wine ended a run with status 1 before the tool printed anything; running it once more\n";
-        run = RunProcess(std::move(command), workingDirectory_, errorsPath, output, environment, user_);
+        run = RunProcess(std::move(command), workingDirectory_, errorsPath, output, groups_.emplace_back(), environment,
+                         user_);
     }
     return run;
 }

@@ -107,6 +107,9 @@ private:
     std::string language_;
     std::optional<std::pair<uid_t, gid_t>> user_;
     std::filesystem::path userPrefix_;
+    // The process group of each run, killed with the sandbox: whatever a run
+    // left behind ends with the row.
+    mutable std::vector<pid_t> groups_;
 };
 
 // The system's entry for the user `name`; throws when there is none.
