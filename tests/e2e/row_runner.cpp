@@ -1,82 +1,14 @@
 // Runs one row of an end-to-end table (tests/e2e/*.rows) against the built
 // tool: e2e_row ROW FILE... (a block of any file may be used in another). A
-// row is a script, one directive a line:
+// row is a script, one directive a line; docs/testing.md lists them. Every
+// line is checked as the files are read: a word the runner does not know, a
+// line outside a row or block, or a malformed row fails every row, naming
+// the file and line, so that a misspelt check cannot pass for nothing.
 //
-//   row NAME [native]     starts a row; native: not run under Wine
-//   define NAME [P...]    starts a block of lines that `use NAME` inserts
-//   use NAME [ARG...]     the lines of that block, here, each ARG in the
-//                         place of its parameter P written as {P}
-//   SYSTEM: LINE          LINE where the tool is built for SYSTEM (linux,
-//                         macos, windows) and nothing elsewhere, as in
-//                         "linux: out TEXT" for a line only Linux prints
-//   library legacy|none   the old simulated library without the FT_EEPROM_*
-//                         calls, or no library at all (default: the simulator)
-//   place workdir|path    the library only in the tool's working directory,
-//                         or only in a directory on the program search path
-//                         (PATH, under Wine the Windows PATH), not beside the
-//                         tool; the simulator's world goes with it
-//   state LINE            a line of the simulator's world before the first run
-//   file NAME TEXT        appends TEXT and CR LF to a file beside the tool
-//   raw NAME TEXT         appends TEXT alone
-//   utf16 NAME le|be      the file's text, UTF-8 so far, becomes UTF-16 in
-//                         that byte order behind its mark, as PowerShell and
-//                         Notepad write it
-//   dir NAME, link NAME TARGET, mode NAME OCTAL, copy FROM TO (replacing TO)
-//   hardlink NAME TARGET  another name for the file TARGET
-//   owner NAME USER       gives the file to USER and USER's group (root only)
-//   notes NAME COUNT      appends COUNT lines of a user's notes to a file
-//   full                  the tool's directory is a small file system of its
-//                         own (a tmpfs mounted for the row, root only), here
-//                         filled but for 64 KiB
-//   folder NAME           the tool lies in a folder of that name (any
-//                         script: 한국, ソフト表示), for the whole row
-//   lang LANG             LC_ALL of every run of the row (over LANG); Wine
-//                         takes the system's code page from it (ja_JP.UTF-8:
-//                         932, C.UTF-8: a Western one)
-//   run [ARG...]          runs the tool; "" is an empty argument
-//   closed [ARG...]       runs it with nobody reading its output
-//   terminal [ARG...]     runs it on a pseudo-terminal (under Wine: Wine's
-//                         console), which takes the place of `out`:
-//   shows TEXT            bytes the terminal must have received (as written:
-//                         the terminal's own set, the console's escapes too)
-//   out TEXT              a line the last run must print, in this order
-//   calls [CALL...]       what the last run called on devices, Name@device
-//   after DEVICE LINE     a line of that device that differs after the row
-//   expect NAME TEXT      a line the file NAME must hold after the row
-//   alike NAME OTHER      the two settings files hold the same keys with the
-//                         same values, quotes aside, here
-//   nofile NAME           the file must not exist, here
-//   expmode NAME OCTAL    its permission bits, here
-//   expowner NAME USER    its owner and group are USER's, here
-//   same NAME OTHER       the two files hold the same bytes after the row
-//
-// Rows for FTDI's own library on virtual chips (tests/emu) use no simulator:
-//
-//   chip SPEC IMAGE       plugs in a chip, SPEC as ft232h_emu takes it less
-//                         the image (type=ft232h,fault=in-use); IMAGE is a
-//                         fresh chip's serial number, blank or none
-//   poke CHIP AT HH...    bytes of that chip's image from offset AT (hex),
-//                         its checksum made right again
-//   edit NAME KEY TEXT    the line of KEY in file NAME becomes KEY="TEXT"
-//   agrees NAME CHIP N    N keys of file NAME are fields libftdi decodes from
-//                         the chip, each with the chip's value
-//   image CHIP KEY TEXT   a field libftdi decodes that differs after the row
-//                         (? stands for any character); none: the same bytes
-//   image CHIP blank      the chip is left erased
-//   cut CHIP WORDS OTHER  the chip holds the first WORDS words of chip
-//                         OTHER's image after the row, and is erased from
-//                         there on
-//   sent COUNT TEXT       COUNT of the requests of the last run that reached
-//                         the chips (ft232h_emu's log) hold TEXT
-//   roundtrip SEED SHARD SHARDS FILES
-//                         generated settings files through -w and a replug
-//                         on chip 0 (tests/emu/round_trip.cpp), the files
-//                         SHARD, SHARD + SHARDS, ... below FILES of SEED
-//
-// TEXT may hold \r \n \t \\ and \xHH; out and expect convert their text from
-// UTF-8 to Shift_JIS first (escaped bytes stay as written) and replace {dir}
-// by the tool's directory as the tool prints it (the Windows build: in
-// Shift_JIS, '?' for a character it lacks).
+// The world and the sandbox come first, whatever their place in the row;
+// every other directive acts where it stands, and `expect` and `after` are
+// judged once the row has run. `out` and `calls` belong to the run before
+// them.
 #include <iconv.h>
 #include <pwd.h>
 #include <signal.h>
@@ -89,8 +21,10 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -103,10 +37,6 @@ namespace ft232h::e2e {
 namespace {
 
 int failures = 0;
-
-// Room left on a full disk: the simulator's log still fits, a settings
-// file's new copy does not.
-constexpr std::size_t kRoomOnAFullDisk = std::size_t{64} << 10;
 
 void Fail(const std::string& what) {
     std::cerr << "FAILED: " << what << "\n";
@@ -156,15 +86,6 @@ std::string Converted(const std::string& text, const char* to, const char* from)
 
 std::string ToShiftJis(const std::string& utf8) {
     return Converted(utf8, "CP932", "UTF-8");
-}
-
-// UTF-8 as UTF-16 of the byte order named, behind its mark.
-std::string ToUtf16(const std::string& utf8, const std::string& order) {
-    if (order != "le" && order != "be") {
-        throw std::runtime_error("no byte order " + order);
-    }
-    const bool little = order == "le";
-    return std::string(little ? "\xFF\xFE" : "\xFE\xFF") + Converted(utf8, little ? "UTF-16LE" : "UTF-16BE", "UTF-8");
 }
 
 // As the Windows build shows a path: '?' for a character Shift_JIS lacks.
@@ -335,12 +256,8 @@ struct Chip {
     std::string image;
     std::map<std::string, std::string> changes;
     bool erased = false;
-    // What `cut` says: the first `words` words of chip `like`, blank after.
-    struct Cut {
-        std::size_t words = 0;
-        std::size_t like = 0;
-    };
-    std::optional<Cut> cut;
+    // `like OTHER WORDS`: the first WORDS words of chip OTHER, blank after.
+    std::optional<std::pair<std::size_t, std::size_t>> like;
 };
 
 const std::string kBlankImage(kChipImageBytes, '\xFF');
@@ -371,8 +288,15 @@ std::string Listed(const ChipFields& fields) {
 
 // Unchanged means the same bytes; changed, the same fields as libftdi reads
 // them but the row's.
-void CheckChip(const Chip& chip, std::size_t index, const std::string& after) {
+template <typename ImagePathOf>
+void CheckChip(const Chip& chip, std::size_t index, const std::string& after, ImagePathOf ImagePath) {
     const std::string what = "chip " + std::to_string(index);
+    if (chip.like) {
+        const auto [other, words] = *chip.like;
+        const std::string kept = ReadFile(ImagePath(other)).substr(0, 2 * words);
+        ExpectEqual(what, after, kept + kBlankImage.substr(kept.size()));
+        return;
+    }
     if (chip.erased || chip.changes.empty()) {
         ExpectEqual(what, after, chip.erased ? kBlankImage : chip.image);
         return;
@@ -397,14 +321,224 @@ std::string Edited(const std::string& text, const std::string& key, const std::s
     return edited;
 }
 
-// Every word a line of a row may start with. A line that starts with any
-// other fails every row, naming its place: a misspelt check must not pass
-// for nothing.
-const std::set<std::string, std::less<>> kDirectives = {
-    "after",  "agrees",  "alike",    "calls", "chip",   "closed",   "copy",     "cut",   "dir",  "edit",
-    "expect", "expmode", "expowner", "file",  "folder", "full",     "hardlink", "image", "lang", "library",
-    "link",   "mode",    "nofile",   "notes", "out",    "owner",    "place",    "poke",  "raw",  "roundtrip",
-    "run",    "same",    "sent",     "shows", "state",  "terminal", "use",      "utf16",
+// What a row sets up, runs and expects, as its directives go by.
+struct RowRun {
+    // Before the sandbox is made.
+    LibraryKind library = LibraryKind::kSimulator;
+    LibraryPlace place = LibraryPlace::kBesideTool;
+    std::string folder;
+    std::string language;
+    std::string world = "log 1\n";
+    std::vector<Chip> chips;
+    // Once it is.
+    std::unique_ptr<ToolSandbox> sandbox;
+    std::string directory;  // as the tool prints it
+    bool windows = false;
+    // The last run, and what it must have printed.
+    std::string runName;
+    std::string output;
+    std::string printed;
+    // What is judged once the row has run.
+    std::vector<std::pair<std::string, std::string>> changes;
+    std::vector<std::pair<std::string, std::string>> files;
+
+    bool Simulated() const { return chips.empty() && library != LibraryKind::kNone; }
+    std::filesystem::path Path(const std::string& name) const { return sandbox->FilePath(name); }
+    // What a `files/NAME` argument names: a file of the table's own; any
+    // other name is a file beside the tool.
+    std::filesystem::path Source(const std::string& name) const {
+        return name.starts_with("files/") ? std::filesystem::path(FT232H_ROW_FILES) / name.substr(6) : Path(name);
+    }
+    std::string Expected(const std::string& text) const {
+        std::string bytes = Unescape(text, true);
+        for (std::size_t at; (at = bytes.find("{dir}")) != std::string::npos;) {
+            bytes.replace(at, 5, directory);
+        }
+        return bytes;
+    }
+    void CheckOutput() {
+        if (!runName.empty()) {
+            ExpectEqual("output of " + runName, output, printed);
+        }
+        printed.clear();
+    }
+};
+
+std::size_t Number(const std::string& text) {
+    std::size_t end = 0;
+    const std::size_t number = text.empty() ? 0 : std::stoul(text, &end);
+    if (end == 0 || end != text.size()) {
+        throw std::runtime_error("not a number: " + text);
+    }
+    return number;
+}
+
+void SetUp(RowRun& row, const std::string& rest) {
+    for (const std::string& word : Words(rest)) {
+        const auto equals = word.find('=');
+        const std::string key = word.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
+        if (key == "library" && (value == "legacy" || value == "none")) {
+            row.library = value == "none" ? LibraryKind::kNone : LibraryKind::kLegacySimulator;
+        } else if (key == "place" && (value == "workdir" || value == "path")) {
+            row.place = value == "path" ? LibraryPlace::kOnPath : LibraryPlace::kWorkingDirectory;
+        } else if (key == "folder" && !value.empty()) {
+            row.folder = value;
+        } else if (key == "lang" && !value.empty()) {
+            row.language = value;
+        } else {
+            throw std::runtime_error("no set-up " + word);
+        }
+    }
+}
+
+// A line of the simulator's world, or a virtual chip: `chip SPEC IMAGE
+// [AT=HH...]...`, IMAGE a fresh chip's serial number, blank or none, with
+// bytes from offset AT (hex) and its checksum made right again.
+void World(RowRun& row, const std::string& rest) {
+    const auto [first, chip] = Split(rest);
+    if (first != "chip") {
+        row.world += rest + "\n";
+        return;
+    }
+    const std::vector<std::string> words = Words(chip);
+    if (words.size() < 2) {
+        throw std::runtime_error("world chip SPEC IMAGE [AT=HH...]...: " + rest);
+    }
+    std::string image = words[1] == "none" ? "" : words[1] == "blank" ? kBlankImage : FactoryImage(words[1]);
+    for (const std::string& poke : std::span(words).subspan(2)) {
+        const auto equals = poke.find('=');
+        std::size_t at = std::stoul(poke.substr(0, equals), nullptr, 16);
+        for (std::size_t i = equals + 1; equals != std::string::npos && i + 1 < poke.size(); i += 2) {
+            image.at(at++) = static_cast<char>(std::stoul(poke.substr(i, 2), nullptr, 16));
+        }
+    }
+    row.chips.push_back({words[0], words.size() > 2 ? WithChecksum(image) : image, {}, false, std::nullopt});
+}
+
+void File(RowRun& row, const std::string& rest) {
+    const auto [name, text] = Split(rest);
+    std::ofstream(row.Path(name), std::ios::binary | std::ios::app) << Unescape(text, false) << "\r\n";
+}
+
+void Copy(RowRun& row, const std::string& rest) {
+    const auto [from, to] = Split(rest);
+    std::filesystem::copy_file(row.Source(from), row.Path(to), std::filesystem::copy_options::overwrite_existing);
+}
+
+void Edit(RowRun& row, const std::string& rest) {
+    const auto [name, text] = Split(rest);
+    const auto [key, value] = Split(text);
+    WriteFile(row.Path(name), Edited(ReadFile(row.Path(name)), key, Unescape(value, false)));
+}
+
+void Run(RowRun& row, const std::string& rest) {
+    row.CheckOutput();
+    std::filesystem::remove(row.sandbox->LogPath());
+    std::filesystem::remove(row.Path(kRequestLog));
+    row.runName = "run " + rest;
+    const ToolRun run = row.sandbox->Run(Words(rest));
+    // Under Wine, standard error also carries Wine's own messages.
+    if (run.exitStatus != 0 || (!row.windows && !run.errors.empty())) {
+        Fail(row.runName + ": status " + std::to_string(run.exitStatus) + ", errors:\n" + run.errors);
+    }
+    row.output = run.output;
+}
+
+void Out(RowRun& row, const std::string& rest) {
+    if (row.runName.empty()) {
+        throw std::runtime_error("out before any run: " + rest);
+    }
+    row.printed += row.Expected(rest) + "\r\n";
+}
+
+// What the last run asked of the devices: each call of the simulator's with
+// a device, Name@device; of virtual chips, each kind of request that changes
+// an EEPROM, once.
+void Calls(RowRun& row, const std::string& rest) {
+    std::string calls;
+    if (!row.chips.empty()) {
+        std::ifstream log(row.Path(kRequestLog));
+        if (!log) {
+            throw std::runtime_error("calls without a request log");
+        }
+        std::set<std::string> seen;
+        for (std::string request; std::getline(log, request);) {
+            for (const std::string kind : {"erase EEPROM", "write EEPROM"}) {
+                if (request.find(kind) != std::string::npos && seen.insert(kind).second) {
+                    calls += " " + kind.substr(0, kind.find(' '));
+                }
+            }
+        }
+    } else {
+        std::vector<sim::SimLogEntry> entries;
+        std::string error;
+        if (!sim::ReadLogFile(row.sandbox->LogPath().string(), entries, error)) {
+            Fail("log: " + error);
+        }
+        for (const sim::SimLogEntry& entry : entries) {
+            const std::string* device = entry.Argument(entry.entryPoint == "FT_Open" ? "index" : "device");
+            if (device != nullptr) {
+                calls += " " + entry.entryPoint.substr(3) + "@" + *device;
+            }
+        }
+    }
+    ExpectEqual(row.runName + ": calls", calls, rest.empty() ? "" : " " + rest);
+}
+
+// What a device holds after the row that differs from the world: a line of
+// the simulator's device; of a virtual chip, a field libftdi decodes (? for
+// any character), `erased`, or `like OTHER WORDS`.
+void After(RowRun& row, const std::string& rest) {
+    const auto [device, change] = Split(rest);
+    if (row.chips.empty()) {
+        row.changes.emplace_back(device, change);
+        return;
+    }
+    Chip& chip = row.chips.at(Number(device));
+    const auto [key, value] = Split(change);
+    if (change == "erased") {
+        chip.erased = true;
+    } else if (key == "like") {
+        const auto [other, words] = Split(value);
+        chip.like.emplace(Number(other), Number(words));
+    } else {
+        chip.changes[key] = Unescape(value, false);
+    }
+}
+
+void Expect(RowRun& row, const std::string& rest) {
+    const auto [name, what] = Split(rest);
+    if (name.empty() || what.empty()) {
+        throw std::runtime_error("expect NAME files/GOLDEN|OTHER|none: " + rest);
+    }
+    row.files.emplace_back(name, what);
+}
+
+void RoundTripOnChip(RowRun& row, const std::string& rest) {
+    const std::vector<std::string> words = Words(rest);
+    if (words.size() != 4) {
+        throw std::runtime_error("roundtrip SEED SHARD SHARDS FILES: " + rest);
+    }
+    std::string wrong;
+    std::cout << RoundTrip(*row.sandbox, {Number(words[0]), Number(words[1]), Number(words[2]), Number(words[3])},
+                           wrong);
+    if (!wrong.empty()) {
+        Fail("roundtrip " + rest + ":\n" + wrong);
+    }
+}
+
+// Every directive but row, define and use, which shape the table. Set-up
+// directives act before the sandbox is made.
+struct Directive {
+    bool setUp;
+    void (*act)(RowRun&, const std::string&);
+};
+const std::map<std::string, Directive, std::less<>> kDirectives = {
+    {"setup", {true, SetUp}},  {"world", {true, World}},    {"file", {false, File}},
+    {"copy", {false, Copy}},   {"edit", {false, Edit}},     {"run", {false, Run}},
+    {"out", {false, Out}},     {"calls", {false, Calls}},   {"after", {false, After}},
+    {"expect", {false, Expect}}, {"roundtrip", {false, RoundTripOnChip}},
 };
 
 // The blocks of all the files, which share one name space, each line checked
@@ -449,7 +583,7 @@ std::map<std::string, Block> ReadBlocks(const std::vector<std::string>& files) {
             }
             // A line for one system: its directive follows the system's name.
             const std::string word = directive.ends_with(':') ? Split(rest).first : directive;
-            if (!kDirectives.contains(word)) {
+            if (!kDirectives.contains(word) && word != "use") {
                 throw std::runtime_error(where + "unknown directive '" + word + "'");
             }
             blocks[current].lines.push_back(line);
@@ -458,262 +592,77 @@ std::map<std::string, Block> ReadBlocks(const std::vector<std::string>& files) {
     return blocks;
 }
 
-int RunRow(const std::string& row, const std::vector<std::string>& files) {
+
+// The file NAME after the row against what `expect` names.
+void CheckFile(const RowRun& row, const std::string& name, const std::string& what) {
+    const std::filesystem::path path = row.Path(name);
+    const bool exists = std::filesystem::exists(std::filesystem::symlink_status(path));
+    if (what == "none") {
+        if (exists) {
+            Fail(name + " exists");
+        }
+        return;
+    }
+    ExpectEqual(name + " against " + what, exists ? ReadFile(path) : "(none)", ReadFile(row.Source(what)));
+}
+
+int RunRow(const std::string& name, const std::vector<std::string>& files) {
     const std::map<std::string, Block> blocks = ReadBlocks(files);
-    if (!blocks.contains(row)) {
-        throw std::runtime_error("no row " + row);
+    if (!blocks.contains(name)) {
+        throw std::runtime_error("no row " + name);
     }
     std::vector<std::string> expanded;
-    Expand(blocks, row, expanded);
-    const std::vector<std::string> lines = ForSystem(expanded, ToolUnderTest::FromEnvironment().system);
-
-    LibraryKind library = LibraryKind::kSimulator;
-    LibraryPlace place = LibraryPlace::kBesideTool;
-    bool ownFileSystem = false;
-    std::string folder;
-    std::string language;
-    std::string world = "log 1\n";
-    std::vector<Chip> chips;
-    for (const std::string& line : lines) {
+    Expand(blocks, name, expanded);
+    std::vector<std::pair<const Directive*, std::string>> lines;
+    for (const std::string& line : ForSystem(expanded, ToolUnderTest::FromEnvironment().system)) {
         const auto [directive, rest] = Split(line);
-        const auto [name, text] = Split(rest);
-        if (directive == "library") {
-            library = rest == "none"     ? LibraryKind::kNone
-                      : rest == "legacy" ? LibraryKind::kLegacySimulator
-                                         : throw std::runtime_error("no library " + rest);
-        } else if (directive == "place") {
-            place = rest == "workdir" ? LibraryPlace::kWorkingDirectory
-                    : rest == "path"  ? LibraryPlace::kOnPath
-                                      : throw std::runtime_error("no place " + rest);
-        } else if (directive == "state") {
-            world += rest + "\n";
-        } else if (directive == "full") {
-            ownFileSystem = true;
-        } else if (directive == "folder") {
-            folder = rest;
-        } else if (directive == "lang") {
-            language = rest;
-        } else if (directive == "chip") {
-            chips.push_back({name,
-                             text == "none"    ? ""
-                             : text == "blank" ? kBlankImage
-                                               : FactoryImage(text),
-                             {},
-                             false,
-                             std::nullopt});
-        } else if (directive == "poke") {
-            const std::vector<std::string> bytes = Words(text);
-            std::string& image = chips.at(std::stoul(name)).image;
-            std::size_t at = std::stoul(bytes.at(0), nullptr, 16);
-            for (std::size_t i = 1; i < bytes.size(); ++i) {
-                image.at(at++) = static_cast<char>(std::stoul(bytes[i], nullptr, 16));
-            }
-            image = WithChecksum(image);
+        lines.emplace_back(&kDirectives.at(directive), rest);
+    }
+
+    RowRun row;
+    for (const auto& [directive, rest] : lines) {
+        if (directive->setUp) {
+            directive->act(row, rest);
         }
     }
-    // With virtual chips, the library is FTDI's and there is no world file.
-    const bool simulated = chips.empty() && library != LibraryKind::kNone;
-    ToolSandbox sandbox(library, place, ownFileSystem, folder);
-    sandbox.SetLanguage(language);
-    const bool windows = ToolUnderTest::FromEnvironment().windows;
-    const std::string directory = windows ? ToShiftJisOrQuestionMark(sandbox.PrintedPath("")) : sandbox.PrintedPath("");
-    auto path = [&](const std::string& name) { return sandbox.FilePath(name); };
-    auto expected = [&](const std::string& text) {
-        std::string bytes = Unescape(text, true);
-        for (std::size_t at; (at = bytes.find("{dir}")) != std::string::npos;) {
-            bytes.replace(at, 5, directory);
-        }
-        return bytes;
-    };
-    if (simulated) {
-        WriteFile(sandbox.StatePath(), world);
+    row.sandbox = std::make_unique<ToolSandbox>(row.library, row.place, false, row.folder);
+    row.sandbox->SetLanguage(row.language);
+    row.windows = ToolUnderTest::FromEnvironment().windows;
+    row.directory = row.windows ? ToShiftJisOrQuestionMark(row.sandbox->PrintedPath("")) : row.sandbox->PrintedPath("");
+    if (row.Simulated()) {
+        WriteFile(row.sandbox->StatePath(), row.world);
     }
     std::string plugged;
-    for (std::size_t i = 0; i < chips.size(); ++i) {
-        plugged += chips[i].spec;
-        if (!chips[i].image.empty()) {
+    for (std::size_t i = 0; i < row.chips.size(); ++i) {
+        plugged += row.chips[i].spec;
+        if (!row.chips[i].image.empty()) {
             plugged += ",image=../" + ImageName(i);
-            WriteFile(path(ImageName(i)), chips[i].image);
+            WriteFile(row.Path(ImageName(i)), row.chips[i].image);
         }
         plugged += "\n";
     }
-    if (!chips.empty()) {
-        WriteFile(path("chips.txt"), plugged);
+    if (!row.chips.empty()) {
+        WriteFile(row.Path("chips.txt"), plugged);
     }
 
-    std::vector<std::pair<std::string, std::string>> changes;
-    std::map<std::string, std::string> contents;
-    std::vector<std::pair<std::string, std::string>> sameFiles;
-    std::string output;
-    std::string printed;
-    std::string runName;
-    bool ran = false;
-    bool onTerminal = false;
-    auto checkOutput = [&] {
-        if (ran) {
-            ExpectEqual("output of " + runName, output, printed);
-        }
-        printed.clear();
-    };
-    for (const std::string& line : lines) {
-        const auto [directive, rest] = Split(line);
-        const auto [name, text] = Split(rest);
-        if (directive == "file" || directive == "raw") {
-            std::ofstream(path(name), std::ios::binary | std::ios::app)
-                << Unescape(text, false) << (directive == "file" ? "\r\n" : "");
-        } else if (directive == "utf16") {
-            WriteFile(path(name), ToUtf16(ReadFile(path(name)), text));
-        } else if (directive == "dir") {
-            std::filesystem::create_directory(path(name));
-        } else if (directive == "link") {
-            std::filesystem::create_symlink(text, path(name));
-        } else if (directive == "mode") {
-            chmod(path(name).c_str(), static_cast<mode_t>(std::stoul(text, nullptr, 8)));
-        } else if (directive == "copy") {
-            std::filesystem::copy_file(path(name), path(text), std::filesystem::copy_options::overwrite_existing);
-        } else if (directive == "hardlink") {
-            std::filesystem::create_hard_link(path(text), path(name));
-        } else if (directive == "owner") {
-            if (chown(path(name).c_str(), UserNamed(text).pw_uid, UserNamed(text).pw_gid) != 0) {
-                throw std::runtime_error("cannot give " + name + " to " + text + " (the row needs root)");
-            }
-        } else if (directive == "notes") {
-            std::ofstream notes(path(name), std::ios::binary | std::ios::app);
-            for (int i = 0; i < std::stoi(text); ++i) {
-                notes << "; note " << i << " about this board\r\n";
-            }
-        } else if (directive == "full") {
-            sandbox.FillFileSystem(kRoomOnAFullDisk);
-        } else if (directive == "run" || directive == "closed" || directive == "terminal") {
-            checkOutput();
-            std::filesystem::remove(sandbox.LogPath());
-            std::filesystem::remove(path(kRequestLog));
-            runName = line;
-            const ToolRun run = directive == "run"      ? sandbox.Run(Words(rest))
-                                : directive == "closed" ? sandbox.RunIntoClosedPipe(Words(rest))
-                                                        : sandbox.RunOnTerminal(Words(rest));
-            // Under Wine, standard error also carries Wine's own messages.
-            if (run.exitStatus != 0 || (!windows && !run.errors.empty())) {
-                Fail(line + ": status " + std::to_string(run.exitStatus) + ", errors:\n" + run.errors);
-            }
-            output = run.output;
-            ran = directive == "run";
-            onTerminal = directive == "terminal";
-        } else if (directive == "shows") {
-            if (!onTerminal) {
-                throw std::runtime_error("shows without terminal: " + line);
-            }
-            if (output.find(Unescape(rest, false)) == std::string::npos) {
-                Fail(runName + " did not show " + rest + "\n--- the terminal received:\n" + Shown(output));
-            }
-        } else if (directive == "out") {
-            if (onTerminal) {
-                throw std::runtime_error("out after terminal: " + line);
-            }
-            printed += expected(rest) + "\r\n";
-        } else if (directive == "calls") {
-            std::vector<sim::SimLogEntry> entries;
-            std::string error;
-            if (!sim::ReadLogFile(sandbox.LogPath().string(), entries, error)) {
-                Fail("log: " + error);
-            }
-            std::string calls;
-            for (const sim::SimLogEntry& entry : entries) {
-                const std::string* device = entry.Argument(entry.entryPoint == "FT_Open" ? "index" : "device");
-                if (device != nullptr) {
-                    calls += " " + entry.entryPoint.substr(3) + "@" + *device;
-                }
-            }
-            ExpectEqual(line, calls, rest.empty() ? "" : " " + rest);
-        } else if (directive == "after") {
-            changes.emplace_back(name, text);
-        } else if (directive == "expect") {
-            contents[name] += expected(text) + "\r\n";
-        } else if (directive == "nofile") {
-            if (std::filesystem::exists(std::filesystem::symlink_status(path(rest)))) {
-                Fail(rest + " exists");
-            }
-        } else if (directive == "edit") {
-            const auto [key, value] = Split(text);
-            WriteFile(path(name), Edited(ReadFile(path(name)), key, Unescape(value, false)));
-        } else if (directive == "alike") {
-            ExpectEqual(line, Listed(SettingsOf(ReadFile(path(text)))), Listed(SettingsOf(ReadFile(path(name)))));
-        } else if (directive == "agrees") {
-            const std::vector<std::string> words = Words(rest);
-            const auto settings = SettingsOf(ReadFile(path(words.at(0))));
-            std::size_t agreeing = 0;
-            for (const auto& [key, value] : Decoded(ReadFile(path(ImageName(std::stoul(words.at(1))))), line)) {
-                if (const auto found = settings.find(key); found != settings.end()) {
-                    ExpectEqual(line + ": " + key, found->second, value);
-                    ++agreeing;
-                }
-            }
-            ExpectEqual(line, std::to_string(agreeing), words.at(2));
-        } else if (directive == "image") {
-            Chip& chip = chips.at(std::stoul(name));
-            const auto [key, value] = Split(text);
-            if (text == "blank") {
-                chip.erased = true;
-            } else {
-                chip.changes[key] = Unescape(value, false);
-            }
-        } else if (directive == "cut") {
-            const std::vector<std::string> words = Words(text);
-            chips.at(std::stoul(name)).cut = Chip::Cut{std::stoul(words.at(0)), std::stoul(words.at(1))};
-        } else if (directive == "sent") {
-            std::ifstream log(path(kRequestLog));
-            if (!log) {
-                throw std::runtime_error("sent without a request log: " + line);
-            }
-            std::size_t count = 0;
-            for (std::string request; std::getline(log, request);) {
-                if (request.find(text) != std::string::npos) {
-                    ++count;
-                }
-            }
-            ExpectEqual(runName + ": " + line, std::to_string(count), name);
-        } else if (directive == "same") {
-            sameFiles.emplace_back(name, text);
-        } else if (directive == "expowner") {
-            struct stat status {};
-            stat(path(name).c_str(), &status);
-            ExpectEqual("owner of " + name, std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid),
-                        std::to_string(UserNamed(text).pw_uid) + ":" + std::to_string(UserNamed(text).pw_gid));
-        } else if (directive == "roundtrip") {
-            const std::vector<std::string> words = Words(rest);
-            std::string wrong;
-            std::cout << RoundTrip(sandbox,
-                                   {std::stoull(words.at(0)), std::stoull(words.at(1)), std::stoull(words.at(2)),
-                                    std::stoull(words.at(3))},
-                                   wrong);
-            if (!wrong.empty()) {
-                Fail(line + ":\n" + wrong);
-            }
-        } else if (directive == "expmode") {
-            struct stat status {};
-            stat(path(name).c_str(), &status);
-            ExpectEqual("mode of " + name, std::to_string(status.st_mode & 07777),
-                        std::to_string(std::stoul(text, nullptr, 8)));
+    for (const auto& [directive, rest] : lines) {
+        if (!directive->setUp) {
+            directive->act(row, rest);
         }
     }
-    checkOutput();
-    for (const auto& [name, content] : contents) {
-        ExpectEqual(name, std::filesystem::exists(path(name)) ? ReadFile(path(name)) : "(none)", content);
+    row.CheckOutput();
+    for (const auto& [file, what] : row.files) {
+        CheckFile(row, file, what);
     }
-    for (const auto& [name, other] : sameFiles) {
-        ExpectEqual(name + " beside " + other, ReadFile(path(name)), ReadFile(path(other)));
-    }
-    for (std::size_t i = 0; i < chips.size(); ++i) {
-        if (const auto& cut = chips[i].cut) {
-            const std::string kept = ReadFile(path(ImageName(cut->like))).substr(0, 2 * cut->words);
-            ExpectEqual("chip " + std::to_string(i), ReadFile(path(ImageName(i))),
-                        kept + kBlankImage.substr(kept.size()));
-        } else if (!chips[i].image.empty()) {
-            CheckChip(chips[i], i, ReadFile(path(ImageName(i))));
+    for (std::size_t i = 0; i < row.chips.size(); ++i) {
+        if (!row.chips[i].image.empty() || row.chips[i].like) {
+            CheckChip(row.chips[i], i, ReadFile(row.Path(ImageName(i))),
+                      [&](std::size_t other) { return row.Path(ImageName(other)); });
         }
     }
-    if (simulated) {
-        ExpectEqual("the world after", Normalised(ReadFile(sandbox.StatePath())), Normalised(Changed(world, changes)));
+    if (row.Simulated()) {
+        ExpectEqual("the world after", Normalised(ReadFile(row.sandbox->StatePath())),
+                    Normalised(Changed(row.world, row.changes)));
     }
     return failures == 0 ? 0 : 1;
 }
@@ -729,7 +678,7 @@ int main(int argc, char** argv) {
     // Fixed, so that a file mode the tool fails to keep shows.
     umask(022);
     // A reader of the messages that goes away must not end the row before
-    // its sandbox is gone: a tmpfs mounted for it would stay mounted.
+    // its sandbox is gone, and the processes of its runs with it.
     signal(SIGPIPE, SIG_IGN);
     try {
         return ft232h::e2e::RunRow(argv[1], std::vector<std::string>(argv + 2, argv + argc));
