@@ -3,7 +3,7 @@
 # FT232H, beside libftdi's ftdi_eeprom reading and flashing the same virtual
 # chip, and prints a Markdown table. Each run starts from the same fresh chip
 # image. Needs a native or emu build with ft232h_emu, FTDI's library fetched
-# into it (bash tests/run_all.sh, or bash emu/demo.sh, does both), hyperfine
+# into it (bash scripts/run_all.sh, or bash emu/demo.sh, does both), hyperfine
 # and ftdi_eeprom.
 #
 #   bench/run_emu_bench.sh [BUILD_DIRECTORY]     (default: build/native)

@@ -11,7 +11,7 @@ log() { printf '\n==> %s\n' "$*"; }
 
 # --- what the suites need -------------------------------------------------
 # npm fetches FTDI's own library for the vendor suite.
-bash scripts/require_packages.sh "bash tests/run_all.sh" \
+bash scripts/require_packages.sh "bash scripts/run_all.sh" \
     cmake make g++ libgtest-dev libgmock-dev \
     g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 \
     valgrind clang libclang-rt-14-dev clang-tidy cppcheck clang-format \
@@ -127,6 +127,6 @@ ctest --preset fuzz
 
 # --- clang-tidy, cppcheck and the layout -----------------------------------
 log "static analysis"
-bash tests/static_analysis.sh
+bash scripts/static_analysis.sh
 
 log "every suite passed"
