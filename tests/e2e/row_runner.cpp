@@ -392,11 +392,16 @@ void SetUp(RowRun& row, const std::string& rest) {
     }
 }
 
-// A line of the simulator's world, or a virtual chip: `chip SPEC IMAGE
-// [AT=HH...]...`, IMAGE a fresh chip's serial number, blank or none, with
-// bytes from offset AT (hex) and its checksum made right again.
+// A line of the simulator's world, the lines of a world file of the
+// table's (files/NAME), or a virtual chip: `chip SPEC IMAGE [AT=HH...]...`,
+// IMAGE a fresh chip's serial number, blank or none, with bytes from offset
+// AT (hex) and its checksum made right again.
 void World(RowRun& row, const std::string& rest) {
     const auto [first, chip] = Split(rest);
+    if (first.starts_with("files/")) {
+        row.world += ReadFile(std::filesystem::path(FT232H_ROW_FILES) / first.substr(6));
+        return;
+    }
     if (first != "chip") {
         row.world += rest + "\n";
         return;
