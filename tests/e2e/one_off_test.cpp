@@ -15,7 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/sim_state.hpp"
 #include "tests/e2e/tool_sandbox.hpp"
 
 namespace ft232h::e2e {
@@ -66,30 +65,6 @@ std::string Printed(const ToolSandbox& sandbox, std::string_view text) {
     return bytes;
 }
 
-std::string Normalised(std::string_view world) {
-    sim::SimState state;
-    std::string error;
-    if (!sim::ParseState(world, state, error)) {
-        throw std::runtime_error("world: " + error);
-    }
-    return sim::FormatState(state);
-}
-
-// What the last run called on devices, Name@device.
-std::string Calls(const ToolSandbox& sandbox) {
-    std::vector<sim::SimLogEntry> entries;
-    std::string error;
-    EXPECT_TRUE(sim::ReadLogFile(sandbox.LogPath().string(), entries, error)) << error;
-    std::string calls;
-    for (const sim::SimLogEntry& entry : entries) {
-        const std::string* device = entry.Argument(entry.entryPoint == "FT_Open" ? "index" : "device");
-        if (device != nullptr) {
-            calls += (calls.empty() ? "" : " ") + entry.entryPoint.substr(3) + "@" + *device;
-        }
-    }
-    return calls;
-}
-
 // A sandbox whose simulator serves `world`, which a test expects unchanged
 // unless it says otherwise.
 class World {
@@ -120,7 +95,7 @@ public:
     }
 
     void ExpectWorldAsSaid() const {
-        EXPECT_EQ(Normalised(ReadFile(sandbox_.StatePath())), Normalised(world_)) << "the simulator's devices";
+        EXPECT_EQ(NormalisedWorld(ReadFile(sandbox_.StatePath())), NormalisedWorld(world_)) << "the simulator's devices";
     }
 
 private:
@@ -186,8 +161,8 @@ TEST_P(DumpRefused, NamesTheFileAndLeavesItAsItWas) {
     EXPECT_EQ(run.output,
               world.Printed(std::string(kTwoTable) + "{dir}" + file.filename().string() + " に書き込めません\nNO." +
                             device + " の FT232H の eeprom 読み出しが失敗しました\n"));
-    EXPECT_EQ(Calls(world.Sandbox()),
-              "Open@" + device + " EEPROM_Read@" + device + " EEPROM_Read@" + device + " Close@" + device);
+    EXPECT_EQ(world.Sandbox().SimulatorCalls(),
+              " Open@" + device + " EEPROM_Read@" + device + " EEPROM_Read@" + device + " Close@" + device);
     EXPECT_EQ(fs::status(file).type(), before.type());
     EXPECT_EQ(fs::status(file).permissions(), before.permissions());
     if (fs::is_regular_file(before)) {
@@ -269,7 +244,7 @@ TEST_F(DumpIntoTheUsersFile, FollowsSymbolicLinksOfEitherName) {
     }
     refused += "NO.2 の FT232H の eeprom 書き込みが失敗しました\n";
     EXPECT_EQ(world_.Run({"-w", "2"}).output, world_.Printed(refused));
-    EXPECT_EQ(Calls(world_.Sandbox()), "");
+    EXPECT_EQ(world_.Sandbox().SimulatorCalls(), "");
     ExpectNotesThenDump("store/dump.ini", "[Extra]\r\n");
     EXPECT_TRUE(fs::is_symlink(world_.Path(kFile)));
     EXPECT_TRUE(fs::is_symlink(world_.Path(toWrite)));
@@ -285,7 +260,7 @@ TEST(WriteRefused, FromAFileThatCannotBeRead) {
     EXPECT_EQ(world.Run({"-w", "2"}).output,
               world.Printed(std::string(kTwoTable) + "{dir}ft232h_eeprom_to_write_no2.ini を読み込めません\n"
                                                      "NO.2 の FT232H の eeprom 書き込みが失敗しました\n"));
-    EXPECT_EQ(Calls(world.Sandbox()), "");
+    EXPECT_EQ(world.Sandbox().SimulatorCalls(), "");
     world.ExpectWorldAsSaid();
 }
 

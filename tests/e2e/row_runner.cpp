@@ -240,15 +240,6 @@ std::string Changed(const std::string& before, const std::vector<std::pair<std::
     return text;
 }
 
-std::string Normalised(const std::string& text) {
-    sim::SimState state;
-    std::string error;
-    if (!sim::ParseState(text, state, error)) {
-        throw std::runtime_error("world: " + error + "\n" + text);
-    }
-    return sim::FormatState(state);
-}
-
 // A virtual chip of the row: its launcher spec, the image it starts with
 // (none when empty), and what must differ after the row.
 struct Chip {
@@ -476,24 +467,15 @@ void Calls(RowRun& row, const std::string& rest) {
             }
         }
     } else {
-        std::vector<sim::SimLogEntry> entries;
-        std::string error;
-        if (!sim::ReadLogFile(row.sandbox->LogPath().string(), entries, error)) {
-            Fail("log: " + error);
-        }
-        for (const sim::SimLogEntry& entry : entries) {
-            const std::string* device = entry.Argument(entry.entryPoint == "FT_Open" ? "index" : "device");
-            if (device != nullptr) {
-                calls += " " + entry.entryPoint.substr(3) + "@" + *device;
-            }
-        }
+        calls = row.sandbox->SimulatorCalls();
     }
     ExpectEqual(row.runName + ": calls", calls, rest.empty() ? "" : " " + rest);
 }
 
 // What a device holds after the row that differs from the world: a line of
 // the simulator's device; of a virtual chip, a field libftdi decodes (? for
-// any character), `erased`, or `like OTHER WORDS`.
+// any character), the fields of a file of the table's (files/NAME, a field
+// and its value a line), `erased`, or `like OTHER WORDS`.
 void After(RowRun& row, const std::string& rest) {
     const auto [device, change] = Split(rest);
     if (row.chips.empty()) {
@@ -504,6 +486,12 @@ void After(RowRun& row, const std::string& rest) {
     const auto [key, value] = Split(change);
     if (change == "erased") {
         chip.erased = true;
+    } else if (key.starts_with("files/")) {
+        std::istringstream fields(ReadFile(row.Source(key)));
+        for (std::string line; std::getline(fields, line);) {
+            const auto [field, text] = Split(line);
+            chip.changes[field] = text;
+        }
     } else if (key == "like") {
         const auto [other, words] = Split(value);
         chip.like.emplace(Number(other), Number(words));
@@ -666,8 +654,8 @@ int RunRow(const std::string& name, const std::vector<std::string>& files) {
         }
     }
     if (row.Simulated()) {
-        ExpectEqual("the world after", Normalised(ReadFile(row.sandbox->StatePath())),
-                    Normalised(Changed(row.world, row.changes)));
+        ExpectEqual("the world after", NormalisedWorld(ReadFile(row.sandbox->StatePath())),
+                    NormalisedWorld(Changed(row.world, row.changes)));
     }
     return failures == 0 ? 0 : 1;
 }

@@ -21,6 +21,8 @@
 #include <tuple>
 #include <utility>
 
+#include "sim/sim_state.hpp"
+
 namespace ft232h::e2e {
 namespace {
 
@@ -498,6 +500,31 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
                          user_);
     }
     return run;
+}
+
+std::string ToolSandbox::SimulatorCalls() const {
+    std::vector<sim::SimLogEntry> entries;
+    std::string error;
+    if (!sim::ReadLogFile(LogPath().string(), entries, error)) {
+        throw std::runtime_error("the simulator's log: " + error);
+    }
+    std::string calls;
+    for (const sim::SimLogEntry& entry : entries) {
+        const std::string* device = entry.Argument(entry.entryPoint == "FT_Open" ? "index" : "device");
+        if (device != nullptr) {
+            calls += " " + entry.entryPoint.substr(3) + "@" + *device;
+        }
+    }
+    return calls;
+}
+
+std::string NormalisedWorld(const std::string& text) {
+    sim::SimState state;
+    std::string error;
+    if (!sim::ParseState(text, state, error)) {
+        throw std::runtime_error("world: " + error + "\n" + text);
+    }
+    return sim::FormatState(state);
 }
 
 std::map<std::string, std::string> SettingsOf(const std::string& text) {

@@ -95,6 +95,10 @@ public:
     // Fills the sandbox's own file system but for `room` bytes.
     void FillFileSystem(std::size_t room) const;
 
+    // What the last run called on the simulator's devices, " Name@device"
+    // each; throws when the simulator left no log it can read.
+    std::string SimulatorCalls() const;
+
 private:
     ToolRun Start(const std::vector<std::string>& arguments, Output output) const;
 
@@ -117,6 +121,10 @@ const passwd& UserNamed(const std::string& name);
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+// The simulator's world `text` in its one written form, so that two worlds
+// compare by what they hold; throws when it is no world.
+std::string NormalisedWorld(const std::string& text);
 
 // A settings file's key=value lines, quotes removed.
 std::map<std::string, std::string> SettingsOf(const std::string& text);
