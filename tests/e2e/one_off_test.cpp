@@ -180,16 +180,16 @@ protected:
     static constexpr const char* kFile = "ft232h_eeprom_no0.ini";
 
     void DumpDevice0() const {
-        EXPECT_EQ(world_.Run({"-r", "0"}).output,
-                  world_.Printed(std::string(kTwoTable) + "NO.0 の FT232H の eeprom を {dir}" + kFile +
+        EXPECT_EQ(world.Run({"-r", "0"}).output,
+                  world.Printed(std::string(kTwoTable) + "NO.0 の FT232H の eeprom を {dir}" + kFile +
                                  " に書き出しました\n"));
     }
     void ExpectNotesThenDump(const std::string& name, const std::string& notes) const {
-        EXPECT_EQ(ReadFile(world_.Path(name)), notes + kDump0) << name;
+        EXPECT_EQ(ReadFile(world.Path(name)), notes + kDump0) << name;
     }
-    void TearDown() override { world_.ExpectWorldAsSaid(); }
+    void TearDown() override { world.ExpectWorldAsSaid(); }
 
-    World world_{kTwo};
+    World world{kTwo};
 };
 
 // As root (sudo) into another user's file: its owner, group and mode stay,
@@ -200,7 +200,7 @@ TEST_F(DumpIntoTheUsersFile, KeepsItsOwnerGroupAndMode) {
     }
     ASSERT_EQ(::geteuid(), 0U) << "giving a file to another user takes root";
     const passwd& nobody = UserNamed("nobody");
-    const fs::path file = world_.Path(kFile);
+    const fs::path file = world.Path(kFile);
     WriteFile(file, "[Notes]\r\n");
     ASSERT_EQ(::chown(file.c_str(), nobody.pw_uid, nobody.pw_gid), 0);
     fs::permissions(file, fs::perms(0664));
@@ -217,11 +217,11 @@ TEST_F(DumpIntoTheUsersFile, KeepsItsOwnerGroupAndMode) {
 
 // Rewritten in place, so that both names still show the same file.
 TEST_F(DumpIntoTheUsersFile, KeepsItsHardLinks) {
-    WriteFile(world_.Path(kFile), "[Notes]\r\n");
-    fs::create_hard_link(world_.Path(kFile), world_.Path("board_a.ini"));
+    WriteFile(world.Path(kFile), "[Notes]\r\n");
+    fs::create_hard_link(world.Path(kFile), world.Path("board_a.ini"));
     DumpDevice0();
     ExpectNotesThenDump(kFile, "[Notes]\r\n");
-    EXPECT_EQ(ReadFile(world_.Path("board_a.ini")), ReadFile(world_.Path(kFile)));
+    EXPECT_EQ(ReadFile(world.Path("board_a.ini")), ReadFile(world.Path(kFile)));
 }
 
 // Either settings file may be a symbolic link to a file elsewhere: the dump
@@ -229,10 +229,10 @@ TEST_F(DumpIntoTheUsersFile, KeepsItsHardLinks) {
 // the chip cannot hold: every value from SerNumEnable on).
 TEST_F(DumpIntoTheUsersFile, FollowsSymbolicLinksOfEitherName) {
     const std::string toWrite = "ft232h_eeprom_to_write_no2.ini";
-    fs::create_directory(world_.Path("store"));
-    WriteFile(world_.Path("store/dump.ini"), "[Extra]\r\n");
-    fs::create_symlink("store/dump.ini", world_.Path(kFile));
-    fs::create_symlink("store/dump.ini", world_.Path(toWrite));
+    fs::create_directory(world.Path("store"));
+    WriteFile(world.Path("store/dump.ini"), "[Extra]\r\n");
+    fs::create_symlink("store/dump.ini", world.Path(kFile));
+    fs::create_symlink("store/dump.ini", world.Path(toWrite));
     DumpDevice0();
 
     std::string refused(kTwoTable);
@@ -243,11 +243,11 @@ TEST_F(DumpIntoTheUsersFile, FollowsSymbolicLinksOfEitherName) {
         }
     }
     refused += "NO.2 の FT232H の eeprom 書き込みが失敗しました\n";
-    EXPECT_EQ(world_.Run({"-w", "2"}).output, world_.Printed(refused));
-    EXPECT_EQ(world_.Sandbox().SimulatorCalls(), "");
+    EXPECT_EQ(world.Run({"-w", "2"}).output, world.Printed(refused));
+    EXPECT_EQ(world.Sandbox().SimulatorCalls(), "");
     ExpectNotesThenDump("store/dump.ini", "[Extra]\r\n");
-    EXPECT_TRUE(fs::is_symlink(world_.Path(kFile)));
-    EXPECT_TRUE(fs::is_symlink(world_.Path(toWrite)));
+    EXPECT_TRUE(fs::is_symlink(world.Path(kFile)));
+    EXPECT_TRUE(fs::is_symlink(world.Path(toWrite)));
 }
 
 // A file to program from that cannot be read at all (a directory by that

@@ -280,11 +280,11 @@ std::string Listed(const ChipFields& fields) {
 // Unchanged means the same bytes; changed, the same fields as libftdi reads
 // them but the row's.
 template <typename ImagePathOf>
-void CheckChip(const Chip& chip, std::size_t index, const std::string& after, ImagePathOf ImagePath) {
+void CheckChip(const Chip& chip, std::size_t index, const std::string& after, ImagePathOf imagePath) {
     const std::string what = "chip " + std::to_string(index);
     if (chip.like) {
         const auto [other, words] = *chip.like;
-        const std::string kept = ReadFile(ImagePath(other)).substr(0, 2 * words);
+        const std::string kept = ReadFile(imagePath(other)).substr(0, 2 * words);
         ExpectEqual(what, after, kept + kBlankImage.substr(kept.size()));
         return;
     }
