@@ -95,7 +95,8 @@ public:
     }
 
     void ExpectWorldAsSaid() const {
-        EXPECT_EQ(NormalisedWorld(ReadFile(sandbox_.StatePath())), NormalisedWorld(world_)) << "the simulator's devices";
+        EXPECT_EQ(NormalisedWorld(ReadFile(sandbox_.StatePath())), NormalisedWorld(world_))
+            << "the simulator's devices";
     }
 
 private:
@@ -182,7 +183,7 @@ protected:
     void DumpDevice0() const {
         EXPECT_EQ(world.Run({"-r", "0"}).output,
                   world.Printed(std::string(kTwoTable) + "NO.0 の FT232H の eeprom を {dir}" + kFile +
-                                 " に書き出しました\n"));
+                                " に書き出しました\n"));
     }
     void ExpectNotesThenDump(const std::string& name, const std::string& notes) const {
         EXPECT_EQ(ReadFile(world.Path(name)), notes + kDump0) << name;

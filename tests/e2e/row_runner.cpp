@@ -10,7 +10,6 @@
 // judged once the row has run. `out` and `calls` belong to the run before
 // them.
 #include <iconv.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,7 +28,6 @@
 #include <string>
 #include <vector>
 
-#include "sim/sim_state.hpp"
 #include "tests/e2e/chip_world.hpp"
 #include "tests/e2e/tool_sandbox.hpp"
 
@@ -528,10 +526,17 @@ struct Directive {
     void (*act)(RowRun&, const std::string&);
 };
 const std::map<std::string, Directive, std::less<>> kDirectives = {
-    {"setup", {true, SetUp}},  {"world", {true, World}},    {"file", {false, File}},
-    {"copy", {false, Copy}},   {"edit", {false, Edit}},     {"run", {false, Run}},
-    {"out", {false, Out}},     {"calls", {false, Calls}},   {"after", {false, After}},
-    {"expect", {false, Expect}}, {"roundtrip", {false, RoundTripOnChip}},
+    {"setup", {true, SetUp}},
+    {"world", {true, World}},
+    {"file", {false, File}},
+    {"copy", {false, Copy}},
+    {"edit", {false, Edit}},
+    {"run", {false, Run}},
+    {"out", {false, Out}},
+    {"calls", {false, Calls}},
+    {"after", {false, After}},
+    {"expect", {false, Expect}},
+    {"roundtrip", {false, RoundTripOnChip}},
 };
 
 // The blocks of all the files, which share one name space, each line checked
@@ -584,7 +589,6 @@ std::map<std::string, Block> ReadBlocks(const std::vector<std::string>& files) {
     }
     return blocks;
 }
-
 
 // The file NAME after the row against what `expect` names.
 void CheckFile(const RowRun& row, const std::string& name, const std::string& what) {

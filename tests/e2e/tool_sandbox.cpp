@@ -120,8 +120,8 @@ int GuardPipe() {
 // runs in a process group of its own, `group`, which is killed at the
 // deadline; the caller kills it when its own work is done.
 ToolRun RunProcess(std::vector<std::string> command, const std::filesystem::path& workingDirectory,
-                   const std::string& errorsPath, Output output, pid_t& group,
-                   const ExtraEnvironment& environment = {}, const User& user = {}) {
+                   const std::string& errorsPath, Output output, pid_t& group, const ExtraEnvironment& environment = {},
+                   const User& user = {}) {
     const int guard = GuardPipe();
     std::vector<char*> argv;
     for (std::string& part : command) {
@@ -489,7 +489,8 @@ ToolRun ToolSandbox::Start(const std::vector<std::string>& arguments, Output out
         environment.emplace_back("LC_ALL", language_);
     }
     const std::string errorsPath = (workingDirectory_ / "stderr.txt").string();
-    ToolRun run = RunProcess(command, workingDirectory_, errorsPath, output, groups_.emplace_back(), environment, user_);
+    ToolRun run =
+        RunProcess(command, workingDirectory_, errorsPath, output, groups_.emplace_back(), environment, user_);
     // The tool ends every run with status 0 and a line on standard output.
     // Status 1 with nothing on either stream is Wine failing, rarely, to
     // start a program at all: the tool never ran, so the run is made once
