@@ -26,6 +26,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/e2e/chip_world.hpp"
@@ -141,40 +142,44 @@ std::vector<std::string> Words(const std::string& text) {
     return words;
 }
 
+struct Line {
+    std::string text;
+    std::string where;  // "FILE:NUMBER: ", for what goes wrong with it
+};
 // A block's lines, and the names of its parameters: `use NAME ARG...` puts
 // each ARG wherever its parameter stands in braces ({chip}).
 struct Block {
     std::vector<std::string> parameters;
-    std::vector<std::string> lines;
+    std::vector<Line> lines;
 };
 
 // The row's lines with every `use` replaced by its block.
-void Expand(const std::map<std::string, Block>& blocks, const std::string& use, std::vector<std::string>& lines) {
-    std::istringstream words(use);
+void Expand(const std::map<std::string, Block>& blocks, const Line& use, std::vector<Line>& lines) {
+    std::istringstream words(use.text);
     std::string name;
     words >> name;
     const auto block = blocks.find(name);
     if (block == blocks.end()) {
-        throw std::runtime_error("no block " + name);
+        throw std::runtime_error(use.where + "no block " + name);
     }
     std::vector<std::string> arguments;
     for (std::string argument; words >> argument;) {
         arguments.push_back(argument);
     }
     if (arguments.size() != block->second.parameters.size()) {
-        throw std::runtime_error("use " + use + ": the block takes " + std::to_string(block->second.parameters.size()) +
-                                 " arguments");
+        throw std::runtime_error(use.where + "use " + use.text + ": the block takes " +
+                                 std::to_string(block->second.parameters.size()) + " arguments");
     }
-    for (std::string line : block->second.lines) {
+    for (Line line : block->second.lines) {
         for (std::size_t i = 0; i < arguments.size(); ++i) {
             const std::string placeholder = "{" + block->second.parameters[i] + "}";
-            for (std::size_t at; (at = line.find(placeholder)) != std::string::npos;) {
-                line.replace(at, placeholder.size(), arguments[i]);
+            for (std::size_t at; (at = line.text.find(placeholder)) != std::string::npos;) {
+                line.text.replace(at, placeholder.size(), arguments[i]);
             }
         }
-        const auto [directive, rest] = Split(line);
+        const auto [directive, rest] = Split(line.text);
         if (directive == "use") {
-            Expand(blocks, rest, lines);
+            Expand(blocks, {rest, line.where}, lines);
         } else {
             lines.push_back(line);
         }
@@ -183,20 +188,20 @@ void Expand(const std::map<std::string, Block>& blocks, const std::string& use, 
 
 // The lines meant for `system`: a line led by another system's name and a
 // colon is left out, and the name is taken off the others.
-std::vector<std::string> ForSystem(const std::vector<std::string>& lines, const std::string& system) {
-    std::vector<std::string> chosen;
-    for (const std::string& line : lines) {
-        const auto [first, rest] = Split(line);
+std::vector<Line> ForSystem(const std::vector<Line>& lines, const std::string& system) {
+    std::vector<Line> chosen;
+    for (const Line& line : lines) {
+        const auto [first, rest] = Split(line.text);
         if (!first.ends_with(':')) {
             chosen.push_back(line);
             continue;
         }
         const std::string named = first.substr(0, first.size() - 1);
         if (named != "linux" && named != "macos" && named != "windows") {
-            throw std::runtime_error("no system " + named + ": " + line);
+            throw std::runtime_error(line.where + "no system " + named);
         }
         if (named == system) {
-            chosen.push_back(rest);
+            chosen.push_back({rest, line.where});
         }
     }
     return chosen;
@@ -584,7 +589,7 @@ std::map<std::string, Block> ReadBlocks(const std::vector<std::string>& files) {
             if (!kDirectives.contains(word) && word != "use") {
                 throw std::runtime_error(where + "unknown directive '" + word + "'");
             }
-            blocks[current].lines.push_back(line);
+            blocks[current].lines.push_back({line, where});
         }
     }
     return blocks;
@@ -608,20 +613,29 @@ int RunRow(const std::string& name, const std::vector<std::string>& files) {
     if (!blocks.contains(name)) {
         throw std::runtime_error("no row " + name);
     }
-    std::vector<std::string> expanded;
-    Expand(blocks, name, expanded);
-    std::vector<std::pair<const Directive*, std::string>> lines;
-    for (const std::string& line : ForSystem(expanded, ToolUnderTest::FromEnvironment().system)) {
-        const auto [directive, rest] = Split(line);
-        lines.emplace_back(&kDirectives.at(directive), rest);
+    std::vector<Line> expanded;
+    Expand(blocks, {name, ""}, expanded);
+    std::vector<std::tuple<const Directive*, std::string, std::string>> lines;
+    for (const Line& line : ForSystem(expanded, ToolUnderTest::FromEnvironment().system)) {
+        const auto [directive, rest] = Split(line.text);
+        lines.emplace_back(&kDirectives.at(directive), rest, line.where);
     }
+    // A line the runner cannot carry out fails the row, naming where it is.
+    auto act = [&](bool setUp, RowRun& row) {
+        for (const auto& [directive, rest, where] : lines) {
+            if (directive->setUp != setUp) {
+                continue;
+            }
+            try {
+                directive->act(row, rest);
+            } catch (const std::exception& error) {
+                throw std::runtime_error(where + error.what());
+            }
+        }
+    };
 
     RowRun row;
-    for (const auto& [directive, rest] : lines) {
-        if (directive->setUp) {
-            directive->act(row, rest);
-        }
-    }
+    act(true, row);
     row.sandbox = std::make_unique<ToolSandbox>(row.library, row.place, false, row.folder);
     row.sandbox->SetLanguage(row.language);
     row.windows = ToolUnderTest::FromEnvironment().windows;
@@ -642,11 +656,7 @@ int RunRow(const std::string& name, const std::vector<std::string>& files) {
         WriteFile(row.Path("chips.txt"), plugged);
     }
 
-    for (const auto& [directive, rest] : lines) {
-        if (!directive->setUp) {
-            directive->act(row, rest);
-        }
-    }
+    act(false, row);
     row.CheckOutput();
     for (const auto& [file, what] : row.files) {
         CheckFile(row, file, what);
