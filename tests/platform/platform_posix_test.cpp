@@ -1,6 +1,8 @@
 // The POSIX platform services where no run of the tool reaches: the console
-// behind a pseudo-terminal and in odd locales, the executable's directory
-// under a long path, and the library found through the loader's own search.
+// behind a pseudo-terminal and in odd locales, standard output after a failed
+// flush, the executable's directory under a long path, and the library found
+// through the loader's own search.
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -112,6 +114,29 @@ TEST(ConsolePosix, ShowsTheTextAsTheTerminalExpectsAndPipesTheBytesAsTheyAre) {
         SCOPED_TRACE(std::string(c.locale) + (c.terminal ? " terminal" : " pipe"));
         EXPECT_EQ(OutputOf(c.locale, c.terminal), c.expected);
     }
+}
+
+// A flush that fails (standard output on a full device) ends the output for
+// good: once standard output could take bytes again, nothing more arrives.
+TEST(OutputStream, WritesNothingMoreOnceAFlushHasFailed) {
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(pipe(ends), 0);
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+        OutputStream output;
+        output.Write("lost");
+        dup2(ends[1], STDOUT_FILENO);
+        output.Write("after the failure");
+        std::exit(0);
+    }
+    close(ends[1]);
+    const std::string bytes = child > 0 ? ReadAll(ends[0]) : "(no child)";
+    close(ends[0]);
+    int status = -1;
+    EXPECT_TRUE(child > 0 && waitpid(child, &status, 0) == child && status == 0);
+    EXPECT_EQ(bytes, "");
 }
 
 TEST(ExecutablePath, IsFoundWholeHoweverLongTheDirectory) {
