@@ -1,6 +1,7 @@
 // The settings-file service where no run of the tool reaches: a file-system
 // call failing at any point and what that leaves behind, an in-place
-// rewrite, and the system calls that make a write durable.
+// rewrite, the system calls that make a write durable, the new file's name,
+// and section lines the tool's own files never hold.
 #include "eeprom/settings_service.hpp"
 
 #include <dlfcn.h>
@@ -8,12 +9,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "d2xx/d2xx_binding.hpp"
 #include "eeprom/erase_init.hpp"
@@ -229,6 +233,32 @@ TEST_F(SettingsService, ADumpEndsWithTheFileAndItsDirectorySynced) {
     synced.clear();
     ASSERT_TRUE(ReadEepromToFile(d2xx, 0, path, report));
     EXPECT_EQ(synced, (std::set{IdentityOf(path), IdentityOf(directory.Path().string())}));
+}
+
+// The digits are splitmix64's output for the seed, so that seeds differing
+// in any one bit (another process, clock or attempt) give names differing
+// all over. The generator's reference implementation, started from 0, gives
+// these as its first three outputs.
+TEST(TemporaryNameBeside, IsTheTargetThenTheSeedThroughSplitmix64InHexadecimal) {
+    const std::pair<std::uint64_t, std::string> cases[] = {
+        {1, "/d/s.ini.e220a8397b1dcdaf.tmp"},
+        {2, "/d/s.ini.6e789e6aa1b965f4.tmp"},
+        {3, "/d/s.ini.06c45d188009454f.tmp"},
+    };
+    for (const auto& [seed, name] : cases) {
+        EXPECT_EQ(TemporaryNameBeside("/d/s.ini", seed), name);
+    }
+}
+
+// Blanks before a section line's '[' do not hide it, as on Windows, also
+// below other lines, whichever way those lines end.
+TEST(SettingsText, ReadsASectionWhoseBracketFollowsBlanksBelowOtherLines) {
+    const SettingsKey wanted{"COMMON", "k"};
+    for (const std::string lineEnd : {"\r\n", "\n", "\r"}) {
+        const std::string bytes = "[OTHER]" + lineEnd + "x=1" + lineEnd + " \t[COMMON]" + lineEnd + "k=v" + lineEnd;
+        EXPECT_EQ(SettingsTextValues(bytes, std::span(&wanted, 1), 63), std::vector<std::string>{"v"})
+            << ::testing::PrintToString(lineEnd);
+    }
 }
 
 }  // namespace
