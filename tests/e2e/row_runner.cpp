@@ -306,11 +306,18 @@ void CheckChip(const Chip& chip, std::size_t index, const std::string& after, Im
 }
 
 // The file with the line of `key` replaced, as a user edits a dump.
+// A key the file does not hold is an edit that would test nothing.
 std::string Edited(const std::string& text, const std::string& key, const std::string& value) {
     std::string edited;
+    bool found = false;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        edited += (line.starts_with(key + "=") ? key + "=\"" + value + "\"\r" : line) + "\n";
+        const bool keyed = line.starts_with(key + "=");
+        found = found || keyed;
+        edited += (keyed ? key + "=\"" + value + "\"\r" : line) + "\n";
+    }
+    if (!found) {
+        throw std::runtime_error("no line of " + key);
     }
     return edited;
 }
@@ -407,8 +414,11 @@ void World(RowRun& row, const std::string& rest) {
     std::string image = words[1] == "none" ? "" : words[1] == "blank" ? kBlankImage : FactoryImage(words[1]);
     for (const std::string& poke : std::span(words).subspan(2)) {
         const auto equals = poke.find('=');
+        if (equals == std::string::npos || equals == 0 || (poke.size() - equals - 1) % 2 != 0) {
+            throw std::runtime_error("not AT=HH...: " + poke);
+        }
         std::size_t at = std::stoul(poke.substr(0, equals), nullptr, 16);
-        for (std::size_t i = equals + 1; equals != std::string::npos && i + 1 < poke.size(); i += 2) {
+        for (std::size_t i = equals + 1; i < poke.size(); i += 2) {
             image.at(at++) = static_cast<char>(std::stoul(poke.substr(i, 2), nullptr, 16));
         }
     }
