@@ -282,12 +282,12 @@ std::string Listed(const ChipFields& fields) {
 
 // Unchanged means the same bytes; changed, the same fields as libftdi reads
 // them but the row's.
-template <typename ImagePathOf>
-void CheckChip(const Chip& chip, std::size_t index, const std::string& after, ImagePathOf imagePath) {
+void CheckChip(const Chip& chip, std::size_t index, const ToolSandbox& sandbox) {
     const std::string what = "chip " + std::to_string(index);
+    const std::string after = ReadFile(sandbox.FilePath(ImageName(index)));
     if (chip.like) {
         const auto [other, words] = *chip.like;
-        const std::string kept = ReadFile(imagePath(other)).substr(0, 2 * words);
+        const std::string kept = ReadFile(sandbox.FilePath(ImageName(other))).substr(0, 2 * words);
         ExpectEqual(what, after, kept + kBlankImage.substr(kept.size()));
         return;
     }
@@ -400,7 +400,7 @@ void SetUp(RowRun& row, const std::string& rest) {
 void World(RowRun& row, const std::string& rest) {
     const auto [first, chip] = Split(rest);
     if (first.starts_with("files/")) {
-        row.world += ReadFile(std::filesystem::path(FT232H_ROW_FILES) / first.substr(6));
+        row.world += ReadFile(row.Source(first));
         return;
     }
     if (first != "chip") {
@@ -673,8 +673,7 @@ int RunRow(const std::string& name, const std::vector<std::string>& files) {
     }
     for (std::size_t i = 0; i < row.chips.size(); ++i) {
         if (!row.chips[i].image.empty() || row.chips[i].like) {
-            CheckChip(row.chips[i], i, ReadFile(row.Path(ImageName(i))),
-                      [&](std::size_t other) { return row.Path(ImageName(other)); });
+            CheckChip(row.chips[i], i, *row.sandbox);
         }
     }
     if (row.Simulated()) {
