@@ -209,8 +209,19 @@ TEST_F(SettingsService, AFileIsNeverReadNorWrittenBeyondTheSizeCap) {
     EXPECT_EQ(std::filesystem::file_size(path), kMaximumSettingsFileSize + 1);
     // At the cap a file is read, but a key that would take it over is not written.
     std::filesystem::resize_file(path, kMaximumSettingsFileSize);
+    EXPECT_EQ(Read(SystemSettingsFileCalls()), "v");
     EXPECT_EQ(Write("w", SystemSettingsFileCalls(), "k2"), SettingsWrite::kFileFailed);
     EXPECT_EQ(std::filesystem::file_size(path), kMaximumSettingsFileSize);
+    // A file that grows past the cap after it was looked at is refused as
+    // well, not cut at the cap.
+    std::filesystem::resize_file(path, kMaximumSettingsFileSize + 1);
+    SettingsFileCalls grown = SystemSettingsFileCalls();
+    grown.describe = [](FileHandle file, FileFacts& facts) {
+        const bool described = SystemSettingsFileCalls().describe(file, facts);
+        facts.size = 10;
+        return described;
+    };
+    EXPECT_EQ(Read(grown), std::nullopt);
 }
 
 // The order of the calls is the crash test's to judge; this is that the
