@@ -39,10 +39,11 @@ constexpr std::string_view kUtf8 =
     "FT232H \xe3\x81\x8c 1 \xe5\x80\x8b\xe8\xa6\x8b\xe3\x81\xa4\xe3\x81\x8b\xe3\x82\x8a\xe3\x81\xbe\xe3\x81\x97\xe3"
     "\x81\x9f\r\n";
 // What follows the text in every case: an argument with control bytes, a
-// notice holding a lead byte without its trail byte, and the process locale
-// after all that, which must still be the one the tool started in.
+// notice holding a byte that starts no character (the letter after it is
+// kept) and a lead byte without its trail byte, and the process locale after
+// all that, which must still be the one the tool started in.
 constexpr std::string_view kArgument = "SN\x1b[2J\x7f\xe3\x81\xae";
-constexpr std::string_view kBroken = "A\x82\r\n";
+constexpr std::string_view kBroken = "A\x80Z\x82\r\n";
 
 void WriteEverything(Console& console) {
     console.WriteText(kShiftJis);
@@ -94,7 +95,7 @@ std::string OutputOf(const char* locale, bool terminal) {
 
 TEST(ConsolePosix, ShowsTheTextAsTheTerminalExpectsAndPipesTheBytesAsTheyAre) {
     const std::string asBytes = std::string(kShiftJis) + std::string(kArgument) + std::string(kBroken) + "C";
-    const std::string asUtf8 = std::string(kUtf8) + "SN?[2J?\xe3\x81\xae" + "\x1b[91m" + "A?\r\n" + "\x1b[0m" + "C";
+    const std::string asUtf8 = std::string(kUtf8) + "SN?[2J?\xe3\x81\xae" + "\x1b[91m" + "A?Z?\r\n" + "\x1b[0m" + "C";
     const std::string asShiftJis =
         std::string(kShiftJis) + "SN?[2J?\xe3\x81\xae" + "\x1b[91m" + std::string(kBroken) + "\x1b[0m" + "C";
     struct Case {
