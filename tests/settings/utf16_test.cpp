@@ -10,9 +10,13 @@
 namespace ft232h {
 namespace {
 
+// A pair of surrogates first and last, where a look at the unit before or
+// after it could stray out of the text.
 TEST(Utf16, CarriesEveryPlaneBothWays) {
-    const std::string text = "A\xC3\xA9\xE3\x81\x82\xF0\x9F\x98\x80";
-    const std::u16string units = u"A\u00E9\u3042\U0001F600";
+    const std::string text =
+        "\xF0\x9F\x98\x80"
+        "A\xC3\xA9\xE3\x81\x82\xF0\x9F\x98\x80";
+    const std::u16string units = u"\U0001F600A\u00E9\u3042\U0001F600";
     for (const Utf16Mismatch mismatch : {Utf16Mismatch::kRefused, Utf16Mismatch::kKept, Utf16Mismatch::kReplaced}) {
         EXPECT_EQ(Utf16FromUtf8(text, mismatch), units);
         EXPECT_EQ(Utf8FromUtf16(units, mismatch), text);
