@@ -107,7 +107,7 @@ if ! grep -q "GoogleTest not found" <<<"$no_gtest_config"; then
     exit 1
 fi
 cmake --build build/no-gtest -j "$jobs"
-ctest --test-dir build/no-gtest -L '^native$' -j "$jobs" --output-on-failure --no-tests=error
+ctest --test-dir build/no-gtest -L '^native$' -j "$jobs" --output-on-failure --no-tests=error --timeout 900
 
 # --- the release archives, built again ------------------------------------
 log "release archives: two more builds of the commit, compared byte for byte"
