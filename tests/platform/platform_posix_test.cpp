@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -66,29 +67,26 @@ std::string ReadAll(int descriptor) {
     return bytes;
 }
 
-// Every child starts with this: a child that a fault sends into a loop is
-// ended by the alarm, which an exec keeps, rather than outliving its test.
-void EndChildAtDeadline() {
+// What a child that runs `body` writes with standard output on a pipe or, in
+// raw mode so that the bytes read are the bytes written, on a
+// pseudo-terminal; the child must end with status 0. Its alarm, which an exec
+// keeps, ends a child that a fault sends into a loop rather than letting it
+// outlive its test.
+std::string OutputOfChild(bool terminal, const std::function<void()>& body) {
     constexpr unsigned kDeadlineSeconds = 120;
-    alarm(kDeadlineSeconds);
-}
-
-// What a child writes with standard output on a pipe or, in raw mode so that
-// the bytes read are the bytes written, on a pseudo-terminal.
-std::string OutputOf(const char* locale, bool terminal) {
     int ends[2] = {-1, -1};
     termios raw{};
     cfmakeraw(&raw);
+    std::fflush(stdout);
     const pid_t child = terminal ? forkpty(&ends[0], nullptr, &raw, nullptr) : (pipe(ends) == 0 ? fork() : -1);
     if (child == 0) {
-        EndChildAtDeadline();
+        alarm(kDeadlineSeconds);
         if (!terminal) {
             dup2(ends[1], STDOUT_FILENO);
         }
-        setenv("LC_ALL", locale, 1);
-        WriteEverything(*OpenStandardOutput());
+        body();
         // Ends as a program does, so that a coverage build writes the
-        // child's counts too: they are the terminal's whole share.
+        // child's counts too: they are the console's whole share.
         std::exit(0);
     }
     if (!terminal) {
@@ -99,6 +97,13 @@ std::string OutputOf(const char* locale, bool terminal) {
     int status = -1;
     EXPECT_TRUE(child > 0 && waitpid(child, &status, 0) == child && status == 0);
     return bytes;
+}
+
+std::string OutputOf(const char* locale, bool terminal) {
+    return OutputOfChild(terminal, [&] {
+        setenv("LC_ALL", locale, 1);
+        WriteEverything(*OpenStandardOutput());
+    });
 }
 
 TEST(ConsolePosix, ShowsTheTextAsTheTerminalExpectsAndPipesTheBytesAsTheyAre) {
@@ -128,24 +133,14 @@ TEST(ConsolePosix, ShowsTheTextAsTheTerminalExpectsAndPipesTheBytesAsTheyAre) {
 // A flush that fails (standard output on a full device) ends the output for
 // good: once standard output could take bytes again, nothing more arrives.
 TEST(OutputStream, WritesNothingMoreOnceAFlushHasFailed) {
-    int ends[2] = {-1, -1};
-    ASSERT_EQ(pipe(ends), 0);
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        EndChildAtDeadline();
+    const std::string bytes = OutputOfChild(false, [] {
+        const int thePipe = dup(STDOUT_FILENO);
         dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
         OutputStream output;
         output.Write("lost");
-        dup2(ends[1], STDOUT_FILENO);
+        dup2(thePipe, STDOUT_FILENO);
         output.Write("after the failure");
-        std::exit(0);
-    }
-    close(ends[1]);
-    const std::string bytes = child > 0 ? ReadAll(ends[0]) : "(no child)";
-    close(ends[0]);
-    int status = -1;
-    EXPECT_TRUE(child > 0 && waitpid(child, &status, 0) == child && status == 0);
+    });
     EXPECT_EQ(bytes, "");
 }
 
@@ -162,20 +157,10 @@ TEST(ExecutablePath, IsFoundWholeHoweverLongTheDirectory) {
         const std::filesystem::path program = directory / std::string(length - directory.string().size() - 1, 'p');
         std::filesystem::copy_file(FT232H_PRINT_EXECUTABLE_DIRECTORY, program);
         ASSERT_EQ(program.string().size(), length);
-        int ends[2] = {-1, -1};
-        ASSERT_EQ(pipe(ends), 0);
-        const pid_t child = fork();
-        if (child == 0) {
-            EndChildAtDeadline();
-            dup2(ends[1], STDOUT_FILENO);
+        const std::string bytes = OutputOfChild(false, [&] {
             execl(program.c_str(), program.c_str(), nullptr);
             _exit(127);
-        }
-        close(ends[1]);
-        const std::string bytes = child > 0 ? ReadAll(ends[0]) : "(no child)";
-        close(ends[0]);
-        int status = -1;
-        EXPECT_TRUE(child > 0 && waitpid(child, &status, 0) == child && status == 0);
+        });
         EXPECT_EQ(bytes, directory.string() + "/");
     }
 }
